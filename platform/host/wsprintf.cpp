@@ -1,0 +1,102 @@
+// The Windows formatter as the program relies on it: %d, %s, %%, and nothing else.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstddef>
+
+namespace
+{
+
+// Windows' own limit for wsprintfW, terminator included.
+constexpr std::size_t kOutputLimit = 1024;
+
+class Output
+{
+  public:
+    explicit Output(LPWSTR buffer) : buffer_(buffer) {}
+
+    void Put(WCHAR ch)
+    {
+        if (length_ + 1 < kOutputLimit)
+        {
+            buffer_[length_++] = ch;
+        }
+    }
+
+    void Put(LPCWSTR text)
+    {
+        while (*text != 0)
+        {
+            Put(*text++);
+        }
+    }
+
+    // Through an unsigned magnitude, so INT_MIN needs no special case.
+    void PutDecimal(int value)
+    {
+        auto magnitude = static_cast<std::uint32_t>(value);
+        if (value < 0)
+        {
+            Put(u'-');
+            magnitude = 0U - magnitude;
+        }
+        WCHAR digits[10];
+        int count = 0;
+        do
+        {
+            digits[count++] = static_cast<WCHAR>(u'0' + magnitude % 10U);
+            magnitude /= 10U;
+        } while (magnitude != 0U);
+        while (count > 0)
+        {
+            Put(digits[--count]);
+        }
+    }
+
+    int Finish()
+    {
+        buffer_[length_] = 0;
+        return static_cast<int>(length_);
+    }
+
+  private:
+    LPWSTR buffer_;
+    std::size_t length_ = 0;
+};
+
+} // namespace
+
+int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
+{
+    va_list args;
+    va_start(args, lpFmt);
+    Output out(lpOut);
+    for (LPCWSTR fmt = lpFmt; *fmt != 0; ++fmt)
+    {
+        if (*fmt != u'%')
+        {
+            out.Put(*fmt);
+            continue;
+        }
+        switch (fmt[1])
+        {
+        case u'd':
+            out.PutDecimal(va_arg(args, int));
+            ++fmt;
+            break;
+        case u's':
+            out.Put(va_arg(args, LPCWSTR));
+            ++fmt;
+            break;
+        case u'%':
+            out.Put(u'%');
+            ++fmt;
+            break;
+        default: // unsupported: copied through as it stands
+            out.Put(u'%');
+            break;
+        }
+    }
+    va_end(args);
+    return out.Finish();
+}
