@@ -64,39 +64,45 @@ class Output
     std::size_t length_ = 0;
 };
 
+int Format(LPWSTR out, LPCWSTR format, va_list args)
+{
+    Output output(out);
+    for (LPCWSTR fmt = format; *fmt != 0; ++fmt)
+    {
+        if (*fmt != u'%')
+        {
+            output.Put(*fmt);
+            continue;
+        }
+        switch (fmt[1])
+        {
+        case u'd':
+            output.PutDecimal(va_arg(args, int));
+            ++fmt;
+            break;
+        case u's':
+            output.Put(va_arg(args, LPCWSTR));
+            ++fmt;
+            break;
+        case u'%':
+            output.Put(u'%');
+            ++fmt;
+            break;
+        default: // unsupported: copied through as it stands
+            output.Put(u'%');
+            break;
+        }
+    }
+    return output.Finish();
+}
+
 } // namespace
 
 int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
 {
     va_list args;
     va_start(args, lpFmt);
-    Output out(lpOut);
-    for (LPCWSTR fmt = lpFmt; *fmt != 0; ++fmt)
-    {
-        if (*fmt != u'%')
-        {
-            out.Put(*fmt);
-            continue;
-        }
-        switch (fmt[1])
-        {
-        case u'd':
-            out.PutDecimal(va_arg(args, int));
-            ++fmt;
-            break;
-        case u's':
-            out.Put(va_arg(args, LPCWSTR));
-            ++fmt;
-            break;
-        case u'%':
-            out.Put(u'%');
-            ++fmt;
-            break;
-        default: // unsupported: copied through as it stands
-            out.Put(u'%');
-            break;
-        }
-    }
+    const int written = Format(lpOut, lpFmt, args);
     va_end(args);
-    return out.Finish();
+    return written;
 }
