@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# One end-to-end case: the driver runs the program on a started wine-screen, and what it reads must
+# be exactly the expected file.
+# Usage: e2e_case.sh WINE_SCREEN STATE BIN EXPECTED SIMULATION DRIVER_ARGS...
+# SIMULATION, if not empty, becomes GX_SIMULATED_DISPLAY.
+set -euo pipefail
+wine_screen=$1 state=$2 bin=$3 expected=$4 simulation=$5
+shift 5
+
+if [ -n "$simulation" ]; then
+    export GX_SIMULATED_DISPLAY="$simulation"
+fi
+observed=$(timeout 120 "$wine_screen" exec "$state" wine "$bin/e2e_driver.exe" "$@" </dev/null)
+if ! diff -u "$expected" <(printf '%s\n' "$observed"); then
+    echo "FAIL: the box differs from $expected (- expected, + read)"
+    exit 1
+fi
+printf '%s\n' "$observed"

@@ -1,0 +1,282 @@
+// Drives a program that shows one message box, as a user would: starts it, waits for its box, reads
+// the box's caption, text and buttons, presses OK and reports the exit status. Everything it reads
+// goes to standard output, one escaped line each, for comparison with an expected file.
+//
+//   e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] PROGRAM [ARGUMENTS]
+//
+// PROGRAM is looked up beside the driver. --second-instance starts a second PROGRAM while the first
+// one's box is up and reports both. --wait-for-input waits for a line on standard input before
+// pressing OK (time for a screenshot); --user-presses-ok leaves OK to the user.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr DWORD kBoxTimeoutMs = 30000;
+constexpr DWORD kExitTimeoutMs = 10000;
+constexpr DWORD kPollMs = 20;
+
+struct Program
+{
+    PROCESS_INFORMATION process = {};
+    HWND box = nullptr;
+};
+
+std::string Escaped(const std::wstring &text)
+{
+    std::string out = "\"";
+    for (const wchar_t ch : text)
+    {
+        switch (ch)
+        {
+        case L'\n':
+            out += "\\n";
+            break;
+        case L'\t':
+            out += "\\t";
+            break;
+        case L'\r':
+            out += "\\r";
+            break;
+        case L'"':
+        case L'\\':
+            out += '\\';
+            out += static_cast<char>(ch);
+            break;
+        default:
+            if (ch >= 0x20 && ch < 0x7F)
+            {
+                out += static_cast<char>(ch);
+            }
+            else
+            {
+                char code[8];
+                std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(ch));
+                out += code;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void Report(const std::string &label, const std::string &value)
+{
+    std::printf("%s%s\n", label.c_str(), value.c_str());
+    std::fflush(stdout);
+}
+
+[[noreturn]] void Fail(const std::string &why, const std::vector<Program *> &programs)
+{
+    Report("error: ", why);
+    for (Program *program : programs)
+    {
+        if (program->process.hProcess != nullptr)
+        {
+            TerminateProcess(program->process.hProcess, 255);
+        }
+    }
+    std::exit(2);
+}
+
+// Text of a window in another process, through the message the system marshals across processes.
+std::wstring WindowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kExitTimeoutMs, &length))
+    {
+        return L"<no answer>";
+    }
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, kExitTimeoutMs, &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::wstring ClassName(HWND window)
+{
+    wchar_t name[64];
+    const int length = GetClassNameW(window, name, ARRAYSIZE(name));
+    return {name, static_cast<std::size_t>(length)};
+}
+
+struct BoxSearch
+{
+    DWORD processId;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    auto *search = reinterpret_cast<BoxSearch *>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == search->processId && IsWindowVisible(window) && ClassName(window) == L"#32770")
+    {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void Start(Program &program, const std::wstring &commandLine, std::vector<Program *> &all)
+{
+    all.push_back(&program);
+    std::wstring mutableLine = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &program.process))
+    {
+        Fail("cannot start the program, error " + std::to_string(GetLastError()), all);
+    }
+}
+
+void WaitForBox(Program &program, const std::vector<Program *> &all)
+{
+    BoxSearch search = {program.process.dwProcessId, nullptr};
+    for (DWORD waited = 0; search.box == nullptr; waited += kPollMs)
+    {
+        if (waited >= kBoxTimeoutMs)
+        {
+            Fail("no message box within " + std::to_string(kBoxTimeoutMs) + " ms", all);
+        }
+        if (WaitForSingleObject(program.process.hProcess, kPollMs) == WAIT_OBJECT_0)
+        {
+            Fail("the program ended without showing a message box", all);
+        }
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    }
+    program.box = search.box;
+}
+
+// Reports the box and returns its visible OK button, if it has one.
+HWND ReportBox(const Program &program, const std::string &label)
+{
+    Report(label + "caption: ", Escaped(WindowText(program.box)));
+    std::string buttons;
+    HWND ok = nullptr;
+    for (HWND child = GetWindow(program.box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT))
+    {
+        const std::wstring className = ClassName(child);
+        if (className == L"Static" && GetWindowTextLengthW(child) > 0)
+        {
+            Report(label + "text: ", Escaped(WindowText(child)));
+        }
+        else if (className == L"Button" && IsWindowVisible(child))
+        {
+            const int id = GetDlgCtrlID(child);
+            buttons += (buttons.empty() ? "" : ", ") + std::to_string(id) + " " + Escaped(WindowText(child));
+            ok = id == IDOK ? child : ok;
+        }
+    }
+    Report(label + "buttons: ", buttons);
+    return ok;
+}
+
+void PressOk(const Program &program, HWND ok, const std::vector<Program *> &all)
+{
+    if (ok == nullptr)
+    {
+        Fail("the box has no OK button", all);
+    }
+    PostMessageW(program.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+}
+
+void ReportExit(Program &program, const std::string &label, DWORD timeoutMs,
+                const std::vector<Program *> &all)
+{
+    if (WaitForSingleObject(program.process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    {
+        Fail("the program did not end after its box was dismissed", all);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(program.process.hProcess, &status);
+    Report(label + "exit status: ", std::to_string(static_cast<int>(status)));
+    CloseHandle(program.process.hThread);
+    CloseHandle(program.process.hProcess);
+    program.process = {};
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    _setmode(_fileno(stdout), _O_BINARY); // the expected files have Unix line ends
+
+    enum class Mode
+    {
+        PressOk,
+        SecondInstance,
+        WaitForInput,
+        UserPressesOk
+    } mode = Mode::PressOk;
+    int arg = 1;
+    for (; arg < argc && argv[arg][0] == L'-'; ++arg)
+    {
+        const std::wstring option = argv[arg];
+        mode = option == L"--second-instance"   ? Mode::SecondInstance
+               : option == L"--wait-for-input"  ? Mode::WaitForInput
+               : option == L"--user-presses-ok" ? Mode::UserPressesOk
+                                                : mode;
+    }
+    if (arg >= argc)
+    {
+        std::fputs(
+            "usage: e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] PROGRAM [ARGS]\n",
+            stderr);
+        return 2;
+    }
+
+    wchar_t driverPath[MAX_PATH];
+    GetModuleFileNameW(nullptr, driverPath, MAX_PATH);
+    std::wstring commandLine = driverPath;
+    commandLine = L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) + argv[arg] + L"\"";
+    for (++arg; arg < argc; ++arg)
+    {
+        commandLine += std::wstring(L" ") + argv[arg];
+    }
+
+    std::vector<Program *> all;
+    Program first;
+    Start(first, commandLine, all);
+    WaitForBox(first, all);
+
+    if (mode == Mode::SecondInstance)
+    {
+        HWND firstOk = ReportBox(first, "first ");
+        Program second;
+        Start(second, commandLine, all);
+        WaitForBox(second, all);
+        PressOk(second, ReportBox(second, "second "), all);
+        ReportExit(second, "second ", kExitTimeoutMs, all);
+        Report("first still showing: ", IsWindowVisible(first.box) ? "yes" : "no");
+        PressOk(first, firstOk, all);
+        ReportExit(first, "first ", kExitTimeoutMs, all);
+        return 0;
+    }
+
+    HWND ok = ReportBox(first, "");
+    if (mode == Mode::UserPressesOk)
+    {
+        ReportExit(first, "", INFINITE, all);
+        return 0;
+    }
+    if (mode == Mode::WaitForInput)
+    {
+        char line[16];
+        std::fgets(line, sizeof line, stdin);
+    }
+    PressOk(first, ok, all);
+    ReportExit(first, "", kExitTimeoutMs, all);
+    return 0;
+}
