@@ -13,21 +13,21 @@ constexpr std::size_t kOutputLimit = 1024;
 class Output
 {
   public:
-    explicit Output(LPWSTR buffer) : buffer_(buffer) {}
+    explicit Output(LPWSTR buffer) : start_(buffer), next_(buffer), last_(buffer + kOutputLimit - 1) {}
 
     void Put(WCHAR ch)
     {
-        if (length_ + 1 < kOutputLimit)
+        if (next_ != last_)
         {
-            buffer_[length_++] = ch;
+            *next_++ = ch;
         }
     }
 
     void Put(LPCWSTR text)
     {
-        while (*text != 0)
+        while (*text != 0 && next_ != last_)
         {
-            Put(*text++);
+            *next_++ = *text++;
         }
     }
 
@@ -55,13 +55,14 @@ class Output
 
     int Finish()
     {
-        buffer_[length_] = 0;
-        return static_cast<int>(length_);
+        *next_ = 0;
+        return static_cast<int>(next_ - start_);
     }
 
   private:
-    LPWSTR buffer_;
-    std::size_t length_ = 0;
+    LPWSTR start_;
+    LPWSTR next_;
+    LPWSTR last_; // where the terminator goes when the output is full
 };
 
 int Format(LPWSTR out, LPCWSTR format, va_list args)
