@@ -2,11 +2,13 @@
 // the box's caption, text and buttons, presses OK and reports the exit status. Everything it reads
 // goes to standard output, one escaped line each, for comparison with an expected file.
 //
-//   e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] PROGRAM [ARGUMENTS]
+//   e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] [--time-to-box]
+//              PROGRAM [ARGUMENTS]
 //
 // PROGRAM is looked up beside the driver. --second-instance starts a second PROGRAM while the first
 // one's box is up and reports both. --wait-for-input waits for a line on standard input before
-// pressing OK (time for a screenshot); --user-presses-ok leaves OK to the user.
+// pressing OK (time for a screenshot); --user-presses-ok leaves OK to the user. --time-to-box also
+// reports the milliseconds from starting PROGRAM until its box was found.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,7 +23,9 @@ namespace
 
 constexpr DWORD kBoxTimeoutMs = 30000;
 constexpr DWORD kExitTimeoutMs = 10000;
-constexpr DWORD kPollMs = 20;
+constexpr DWORD kPollMs = 1; // also the resolution of --time-to-box
+constexpr const char *kUsage = "usage: e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] "
+                               "[--time-to-box] PROGRAM [ARGUMENTS]\n";
 
 struct Program
 {
@@ -220,20 +224,35 @@ int wmain(int argc, wchar_t **argv)
         WaitForInput,
         UserPressesOk
     } mode = Mode::PressOk;
+    bool timeToBox = false;
     int arg = 1;
     for (; arg < argc && argv[arg][0] == L'-'; ++arg)
     {
         const std::wstring option = argv[arg];
-        mode = option == L"--second-instance"   ? Mode::SecondInstance
-               : option == L"--wait-for-input"  ? Mode::WaitForInput
-               : option == L"--user-presses-ok" ? Mode::UserPressesOk
-                                                : mode;
+        if (option == L"--second-instance")
+        {
+            mode = Mode::SecondInstance;
+        }
+        else if (option == L"--wait-for-input")
+        {
+            mode = Mode::WaitForInput;
+        }
+        else if (option == L"--user-presses-ok")
+        {
+            mode = Mode::UserPressesOk;
+        }
+        else if (option == L"--time-to-box")
+        {
+            timeToBox = true;
+        }
+        else
+        {
+            break;
+        }
     }
-    if (arg >= argc)
+    if (arg >= argc || argv[arg][0] == L'-')
     {
-        std::fputs(
-            "usage: e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] PROGRAM [ARGS]\n",
-            stderr);
+        std::fputs(kUsage, stderr);
         return 2;
     }
 
@@ -248,8 +267,20 @@ int wmain(int argc, wchar_t **argv)
 
     std::vector<Program *> all;
     Program first;
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER started;
+    LARGE_INTEGER boxShown;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
     Start(first, commandLine, all);
     WaitForBox(first, all);
+    QueryPerformanceCounter(&boxShown);
+    if (timeToBox)
+    {
+        const double ms = 1000.0 * static_cast<double>(boxShown.QuadPart - started.QuadPart) /
+                          static_cast<double>(frequency.QuadPart);
+        Report("box after ms: ", std::to_string(ms));
+    }
 
     if (mode == Mode::SecondInstance)
     {
