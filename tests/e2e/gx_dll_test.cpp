@@ -1,0 +1,127 @@
+// Our desktop GX.dll's contract, checked under Wine from a program linked against it like any other
+// GAPI program. Run on the 240x320x16 test screen; prints each failure and exits with their count.
+#include <windows.h>
+
+#include "gx.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+int g_failures = 0;
+
+void Check(bool condition, const char *what)
+{
+    if (!condition)
+    {
+        std::printf("FAIL: %s\n", what);
+        ++g_failures;
+    }
+}
+
+void Print(const char *label, const GXDisplayProperties &p)
+{
+    std::printf("  %s: %lu, %lu, %ld, %ld, %ld, 0x%lX\n", label, p.cxWidth, p.cyHeight, p.cbxPitch,
+                p.cbyPitch, p.cBPP, p.ffFormat);
+}
+
+void CheckProperties(const GXDisplayProperties &actual, const GXDisplayProperties &expected, const char *what)
+{
+    const bool equal = std::memcmp(&actual, &expected, sizeof actual) == 0;
+    Check(equal, what);
+    if (!equal)
+    {
+        Print("expected", expected);
+        Print("reported", actual);
+    }
+}
+
+void Simulate(const wchar_t *value)
+{
+    SetEnvironmentVariableW(L"GX_SIMULATED_DISPLAY", value);
+}
+
+void ChecksTheScreen()
+{
+    CheckProperties(GXGetDisplayProperties(), GXDisplayProperties{}, "properties are all zero while closed");
+    Check(GXCloseDisplay() == 0, "closing a display that is not open returns 0");
+
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the display opens");
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) == 0, "a second open in the same process is refused");
+    GXDisplayProperties reported = GXGetDisplayProperties();
+    // 16 bits are 5-6-5 or 5-5-5 as GDI's device bitmaps have them (Wine's are 5-5-5, whatever
+    // the X visual): either is right, but exactly one of them, and portrait, not paletted.
+    const DWORD format = reported.ffFormat;
+    Check(format == (kfDirect | kfDirect565) || format == (kfDirect | kfDirect555),
+          "a 16-bit portrait screen is direct 5-6-5 or 5-5-5");
+    reported.ffFormat = 0;
+    CheckProperties(reported, GXDisplayProperties{240, 320, 2, 480, 16, 0},
+                    "the 240x320x16 screen is reported");
+    Check(GXIsDisplayDRAMBuffer() != 0, "a desktop display is a DRAM buffer");
+    Check(GXCloseDisplay() != 0, "closing the open display returns nonzero");
+    Check(GXCloseDisplay() == 0, "closing twice returns 0 the second time");
+
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the display opens again after a close");
+    Check(GXCloseDisplay() != 0, "and closes again");
+}
+
+void ReportsTheSimulatedDisplay()
+{
+    Simulate(L"240,320,-640,2,16,0xA8,0");
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "a simulated display opens");
+    const GXDisplayProperties rotated{240, 320, -640, 2, 16, 0xA8};
+    CheckProperties(GXGetDisplayProperties(), rotated, "the simulated record is reported as given");
+    Check(GXIsDisplayDRAMBuffer() == 0, "the simulated DRAM flag is reported as given");
+    GXCloseDisplay();
+
+    Simulate(L"4294967295,-2147483648,0x7FFFFFFF,-0x80000000,0,0xffffffff,-1");
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the 32-bit extremes are accepted");
+    const GXDisplayProperties extremes{0xFFFFFFFFU, 0x80000000U, 0x7FFFFFFF, -0x7FFFFFFF - 1, 0, 0xFFFFFFFFU};
+    CheckProperties(GXGetDisplayProperties(), extremes, "the 32-bit extremes are reported as given");
+    Check(GXIsDisplayDRAMBuffer() == -1, "a DRAM flag of -1 is reported as given");
+    GXCloseDisplay();
+}
+
+void RefusesMalformedSimulations()
+{
+    const wchar_t *malformed[] = {
+        L"",
+        L"240,320,2,480,16,0",           // six values
+        L"240,320,2,480,16,0,0,0",       // eight
+        L"240,320,2,480,16,0,",          // an empty value
+        L"240, 320,2,480,16,0,0",        // a space
+        L"+240,320,2,480,16,0,0",        // a plus sign
+        L"240,320,2,480,16,0x,0",        // a prefix without digits
+        L"240,320,2,480,16,0,0x1g",      // a stray letter
+        L"4294967296,320,2,480,16,0,0",  // above 32 bits
+        L"-2147483649,320,2,480,16,0,0", // below 32 bits
+        // Longer than the library reads: leading zeros would make it valid.
+        (L"240,320,2,480,16,0,0000000000000000000000000000000000000000000000000000000000000000000000000"
+         L"0000000000000000000000000000000000000000000000000000000001"),
+    };
+    for (const wchar_t *value : malformed)
+    {
+        Simulate(value);
+        const int opened = GXOpenDisplay(nullptr, GX_FULLSCREEN);
+        if (opened != 0)
+        {
+            std::printf("FAIL: GX_SIMULATED_DISPLAY=\"%ls\" opened the display\n", value);
+            ++g_failures;
+            GXCloseDisplay();
+        }
+    }
+    Simulate(nullptr);
+}
+
+} // namespace
+
+int wmain()
+{
+    ChecksTheScreen();
+    ReportsTheSimulatedDisplay();
+    RefusesMalformedSimulations();
+    std::printf("%d failed\n", g_failures);
+    return g_failures;
+}
