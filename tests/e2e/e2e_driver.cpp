@@ -2,13 +2,12 @@
 // the box's caption, text and buttons, presses OK and reports the exit status. Everything it reads
 // goes to standard output, one escaped line each, for comparison with an expected file.
 //
-//   e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] [--time-to-box]
-//              PROGRAM [ARGUMENTS]
+//   e2e_driver [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]
 //
 // PROGRAM is looked up beside the driver. --second-instance starts a second PROGRAM while the first
 // one's box is up and reports both. --wait-for-input waits for a line on standard input before
-// pressing OK (time for a screenshot); --user-presses-ok leaves OK to the user. --time-to-box also
-// reports the milliseconds from starting PROGRAM until its box was found.
+// pressing OK (time for a screenshot). --time-to-box also reports the milliseconds from starting
+// PROGRAM until its box was found.
 #include <windows.h>
 
 #include <cstdio>
@@ -24,14 +23,16 @@ namespace
 constexpr DWORD kBoxTimeoutMs = 30000;
 constexpr DWORD kExitTimeoutMs = 10000;
 constexpr DWORD kPollMs = 1; // also the resolution of --time-to-box
-constexpr const char *kUsage = "usage: e2e_driver [--second-instance | --wait-for-input | --user-presses-ok] "
-                               "[--time-to-box] PROGRAM [ARGUMENTS]\n";
+constexpr const char *kUsage =
+    "usage: e2e_driver [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]\n";
 
 struct Program
 {
     PROCESS_INFORMATION process = {};
     HWND box = nullptr;
 };
+
+std::vector<Program *> g_started; // ended by Fail, so no test leaves a program behind
 
 std::string Escaped(const std::wstring &text)
 {
@@ -76,10 +77,10 @@ void Report(const std::string &label, const std::string &value)
     std::fflush(stdout);
 }
 
-[[noreturn]] void Fail(const std::string &why, const std::vector<Program *> &programs)
+[[noreturn]] void Fail(const std::string &why)
 {
     Report("error: ", why);
-    for (Program *program : programs)
+    for (Program *program : g_started)
     {
         if (program->process.hProcess != nullptr)
         {
@@ -131,31 +132,31 @@ BOOL CALLBACK FindBox(HWND window, LPARAM param)
     return TRUE;
 }
 
-void Start(Program &program, const std::wstring &commandLine, std::vector<Program *> &all)
+void Start(Program &program, const std::wstring &commandLine)
 {
-    all.push_back(&program);
+    g_started.push_back(&program);
     std::wstring mutableLine = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &program.process))
     {
-        Fail("cannot start the program, error " + std::to_string(GetLastError()), all);
+        Fail("cannot start the program, error " + std::to_string(GetLastError()));
     }
 }
 
-void WaitForBox(Program &program, const std::vector<Program *> &all)
+void WaitForBox(Program &program)
 {
     BoxSearch search = {program.process.dwProcessId, nullptr};
     for (DWORD waited = 0; search.box == nullptr; waited += kPollMs)
     {
         if (waited >= kBoxTimeoutMs)
         {
-            Fail("no message box within " + std::to_string(kBoxTimeoutMs) + " ms", all);
+            Fail("no message box within " + std::to_string(kBoxTimeoutMs) + " ms");
         }
         if (WaitForSingleObject(program.process.hProcess, kPollMs) == WAIT_OBJECT_0)
         {
-            Fail("the program ended without showing a message box", all);
+            Fail("the program ended without showing a message box");
         }
         EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
     }
@@ -187,21 +188,20 @@ HWND ReportBox(const Program &program, const std::string &label)
     return ok;
 }
 
-void PressOk(const Program &program, HWND ok, const std::vector<Program *> &all)
+void PressOk(const Program &program, HWND ok)
 {
     if (ok == nullptr)
     {
-        Fail("the box has no OK button", all);
+        Fail("the box has no OK button");
     }
     PostMessageW(program.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
 
-void ReportExit(Program &program, const std::string &label, DWORD timeoutMs,
-                const std::vector<Program *> &all)
+void ReportExit(Program &program, const std::string &label)
 {
-    if (WaitForSingleObject(program.process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(program.process.hProcess, kExitTimeoutMs) != WAIT_OBJECT_0)
     {
-        Fail("the program did not end after its box was dismissed", all);
+        Fail("the program did not end after its box was dismissed");
     }
     DWORD status = 0;
     GetExitCodeProcess(program.process.hProcess, &status);
@@ -221,8 +221,7 @@ int wmain(int argc, wchar_t **argv)
     {
         PressOk,
         SecondInstance,
-        WaitForInput,
-        UserPressesOk
+        WaitForInput
     } mode = Mode::PressOk;
     bool timeToBox = false;
     int arg = 1;
@@ -236,10 +235,6 @@ int wmain(int argc, wchar_t **argv)
         else if (option == L"--wait-for-input")
         {
             mode = Mode::WaitForInput;
-        }
-        else if (option == L"--user-presses-ok")
-        {
-            mode = Mode::UserPressesOk;
         }
         else if (option == L"--time-to-box")
         {
@@ -265,15 +260,14 @@ int wmain(int argc, wchar_t **argv)
         commandLine += std::wstring(L" ") + argv[arg];
     }
 
-    std::vector<Program *> all;
     Program first;
     LARGE_INTEGER frequency;
     LARGE_INTEGER started;
     LARGE_INTEGER boxShown;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
-    Start(first, commandLine, all);
-    WaitForBox(first, all);
+    Start(first, commandLine);
+    WaitForBox(first);
     QueryPerformanceCounter(&boxShown);
     if (timeToBox)
     {
@@ -286,28 +280,23 @@ int wmain(int argc, wchar_t **argv)
     {
         HWND firstOk = ReportBox(first, "first ");
         Program second;
-        Start(second, commandLine, all);
-        WaitForBox(second, all);
-        PressOk(second, ReportBox(second, "second "), all);
-        ReportExit(second, "second ", kExitTimeoutMs, all);
+        Start(second, commandLine);
+        WaitForBox(second);
+        PressOk(second, ReportBox(second, "second "));
+        ReportExit(second, "second ");
         Report("first still showing: ", IsWindowVisible(first.box) ? "yes" : "no");
-        PressOk(first, firstOk, all);
-        ReportExit(first, "first ", kExitTimeoutMs, all);
+        PressOk(first, firstOk);
+        ReportExit(first, "first ");
         return 0;
     }
 
     HWND ok = ReportBox(first, "");
-    if (mode == Mode::UserPressesOk)
-    {
-        ReportExit(first, "", INFINITE, all);
-        return 0;
-    }
     if (mode == Mode::WaitForInput)
     {
         char line[16];
         std::fgets(line, sizeof line, stdin);
     }
-    PressOk(first, ok, all);
-    ReportExit(first, "", kExitTimeoutMs, all);
+    PressOk(first, ok);
+    ReportExit(first, "");
     return 0;
 }
