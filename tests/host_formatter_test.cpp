@@ -45,14 +45,31 @@ TEST(HostFormatter, TakesWideStringsAndPercentSigns)
 TEST(HostFormatter, NeverWritesMoreThan1024CharactersAndAlwaysTerminates)
 {
     const std::u16string longArgument(3000, u'x');
-    WCHAR out[2048];
-    std::fill(std::begin(out), std::end(out), kUnwritten);
+    const std::u16string nearlyFull(1020, u'x');
+    const std::u16string longFormat = u"ab" + std::u16string(3000, u'x');
+    struct Case
+    {
+        std::u16string format;
+        const char16_t *argument;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {u"ab%s", longArgument.c_str(), u"ab" + std::u16string(1021, u'x')}, // cut in an argument
+        {longFormat, u"", u"ab" + std::u16string(1021, u'x')},               // cut in the format
+        {u"%s%d", nearlyFull.c_str(), nearlyFull + u"-21"},                  // cut in a number
+    };
+    for (const Case &c : cases)
+    {
+        WCHAR out[2048];
+        std::fill(std::begin(out), std::end(out), kUnwritten);
 
-    const int count = wsprintfW(out, u"ab%s", longArgument.c_str());
+        // Extra arguments are ignored, so every case can have the number.
+        const int count = wsprintfW(out, c.format.c_str(), c.argument, -2147483647);
 
-    EXPECT_EQ(count, 1023);
-    EXPECT_EQ(std::u16string(out), u"ab" + std::u16string(1021, u'x'));
-    EXPECT_TRUE(std::all_of(out + 1024, std::end(out), [](WCHAR c) { return c == kUnwritten; }));
+        EXPECT_EQ(count, 1023);
+        EXPECT_EQ(std::u16string(out), c.expected);
+        EXPECT_TRUE(std::all_of(out + 1024, std::end(out), [](WCHAR ch) { return ch == kUnwritten; }));
+    }
 }
 
 } // namespace
