@@ -4,12 +4,9 @@
 
 #include <cstdint>
 
-using BYTE = std::uint8_t;
-using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = std::uint32_t;
-using BOOL = int;
 using WCHAR = char16_t; // UTF-16 code unit, as on Windows
 using LPWSTR = WCHAR *;
 using LPCWSTR = const WCHAR *;
