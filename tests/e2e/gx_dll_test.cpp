@@ -1,11 +1,13 @@
 // Our desktop GX.dll's contract, checked under Wine from a program linked against it like any other
 // GAPI program. Run on the 240x320x16 test screen; prints each failure and exits with their count.
+// With --open-and-exit it only opens the display and exits without closing it.
 #include <windows.h>
 
 #include "gx.h"
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace
 {
@@ -115,13 +117,42 @@ void RefusesMalformedSimulations()
     Simulate(nullptr);
 }
 
+// Another process opens the display and exits without closing it: the display must be free again.
+void TakesOverTheDisplayOfAProcessThatExited()
+{
+    wchar_t commandLine[MAX_PATH + 32];
+    GetModuleFileNameW(nullptr, commandLine, MAX_PATH);
+    wcscat(commandLine, L" --open-and-exit");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    Check(CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                         &child) != 0,
+          "the child process starts");
+    DWORD childStatus = 0;
+    Check(WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0 &&
+              GetExitCodeProcess(child.hProcess, &childStatus) && childStatus == 1,
+          "the child opened the display and exited");
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0,
+          "the display opens after its holder exited without closing");
+    GXCloseDisplay();
+}
+
 } // namespace
 
-int wmain()
+int wmain(int argc, wchar_t **argv)
 {
+    if (argc > 1 && std::wcscmp(argv[1], L"--open-and-exit") == 0)
+    {
+        return GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0 ? 1 : 0;
+    }
     ChecksTheScreen();
     ReportsTheSimulatedDisplay();
     RefusesMalformedSimulations();
+    TakesOverTheDisplayOfAProcessThatExited();
     std::printf("%d failed\n", g_failures);
     return g_failures;
 }
