@@ -1,12 +1,14 @@
-# Cross build for desktop Windows with Debian's mingw-w64 (win32 thread model).
+# Cross build for desktop Windows with Debian's mingw-w64 (win32 thread model): 32-bit x86 (PE32),
+# the closest to the device's 32-bit ABI that runs here.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(MINGW_PREFIX x86_64-w64-mingw32)
+set(MINGW_PREFIX i686-w64-mingw32)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
 set(CMAKE_DLLTOOL ${MINGW_PREFIX}-dlltool)
 set(CMAKE_OBJDUMP ${MINGW_PREFIX}-objdump)
+set(CMAKE_STRIP ${MINGW_PREFIX}-strip)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
