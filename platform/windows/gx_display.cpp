@@ -1,119 +1,87 @@
 // GX.dll for desktop Windows: a stand-in for a handheld's game display library, so that programs
 // written against gx.h run on a PC. It reports the primary display, or a simulated handheld display
-// described by GX_SIMULATED_DISPLAY.
+// described by GX_SIMULATED_DISPLAY. Every refusal says why with OutputDebugStringW, where a
+// debugger, DebugView or Wine's debug log shows it.
 #include <windows.h>
 
 #include "gx.h"
-
-#include <cstdint>
+#include "gx_properties.h"
 
 namespace
 {
 
-// A named mutex makes the claim system-wide, and the system releases it when its holder exits.
-constexpr const wchar_t *kDisplayClaimName = L"GX.dll display claim";
-constexpr const wchar_t *kSimulationVariable = L"GX_SIMULATED_DISPLAY";
-
 struct Display
 {
-    GXDisplayProperties properties;
-    int isDRAMBuffer;
+    SimulatedDisplay simulation;
     bool isSimulated;
 };
 
 HANDLE g_displayClaim = nullptr; // held while this process has the display open
 Display g_display = {};
 
-// One integer of the simulation: decimal or 0x hexadecimal, optionally negative, in the range of a
-// signed or unsigned 32-bit word, ended by `end`. Advances past `end`.
-bool ParseWord(const wchar_t *&cursor, wchar_t end, DWORD &word)
+// The largest value an environment variable can hold, terminator included: no value is cut.
+constexpr DWORD kVariableCapacity = 32767;
+wchar_t g_variable[kVariableCapacity];
+
+void SayWhy(LPCWSTR format, ...)
 {
-    const bool negative = *cursor == L'-';
-    if (negative)
-    {
-        ++cursor;
-    }
-    unsigned base = 10;
-    if (cursor[0] == L'0' && (cursor[1] == L'x' || cursor[1] == L'X'))
-    {
-        base = 16;
-        cursor += 2;
-    }
-    std::uint64_t magnitude = 0;
-    int digits = 0;
-    for (;; ++cursor, ++digits)
-    {
-        unsigned digit = 0;
-        if (*cursor >= L'0' && *cursor <= L'9')
-        {
-            digit = static_cast<unsigned>(*cursor - L'0');
-        }
-        else if (base == 16 && *cursor >= L'a' && *cursor <= L'f')
-        {
-            digit = static_cast<unsigned>(*cursor - L'a' + 10);
-        }
-        else if (base == 16 && *cursor >= L'A' && *cursor <= L'F')
-        {
-            digit = static_cast<unsigned>(*cursor - L'A' + 10);
-        }
-        else
-        {
-            break;
-        }
-        magnitude = magnitude * base + digit;
-        if (magnitude > 0xFFFFFFFFU)
-        {
-            return false;
-        }
-    }
-    if (digits == 0 || *cursor != end || (negative && magnitude > 0x80000000U))
-    {
-        return false;
-    }
-    if (end != 0)
-    {
-        ++cursor;
-    }
-    const auto low = static_cast<DWORD>(magnitude);
-    word = negative ? 0U - low : low;
-    return true;
+    wchar_t line[1024];
+    va_list args;
+    va_start(args, format);
+    wvsprintfW(line, format, args);
+    va_end(args);
+    OutputDebugStringW(line);
 }
 
-// "width,height,xpitch,ypitch,bpp,format,dram": the record's six words in its order, then the
-// DRAM-buffer flag. Returns false for anything else.
-bool ParseSimulatedDisplay(const wchar_t *text, Display &display)
+LPCWSTR Expected(SimulationFault fault)
 {
-    DWORD words[7] = {};
-    for (int i = 0; i < 7; ++i)
+    switch (fault)
     {
-        if (!ParseWord(text, i < 6 ? L',' : L'\0', words[i]))
-        {
-            return false;
-        }
+    case SimulationFault::ExpectedDigit:
+        return L"a digit was expected";
+    case SimulationFault::ExpectedComma:
+        return L"a comma was expected";
+    case SimulationFault::ExpectedEnd:
+        return L"the end was expected after the seventh word";
+    case SimulationFault::OutOfRange:
+        return L"the word does not fit in 32 bits";
+    case SimulationFault::None:
+        break;
     }
-    display.properties.cxWidth = words[0];
-    display.properties.cyHeight = words[1];
-    display.properties.cbxPitch = static_cast<LONG>(words[2]);
-    display.properties.cbyPitch = static_cast<LONG>(words[3]);
-    display.properties.cBPP = static_cast<LONG>(words[4]);
-    display.properties.ffFormat = words[5];
-    display.isDRAMBuffer = static_cast<int>(words[6]);
-    display.isSimulated = true;
-    return true;
+    return L"";
 }
 
-// Returns false when the simulation variable is set but malformed.
+// Returns false, saying why, when the simulation variable is set but unusable.
 bool ReadSimulatedDisplay(Display &display)
 {
-    wchar_t value[128];
     SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetEnvironmentVariableW(kSimulationVariable, value, ARRAYSIZE(value));
+    const DWORD length = GetEnvironmentVariableW(kSimulationVariable, g_variable, kVariableCapacity);
     if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
     {
-        display = Display{{}, 1, false};
+        display = Display{{{}, 1}, false};
         return true;
     }
-    return length < ARRAYSIZE(value) && ParseSimulatedDisplay(value, display);
+    if (length >= kVariableCapacity)
+    {
+        SayWhy(L"GX.dll: %s is %lu characters long, more than the %lu it reads\n", kSimulationVariable,
+               length, kVariableCapacity - 1);
+        return false;
+    }
+    const SimulationReading reading = ParseSimulatedDisplay(g_variable, display.simulation);
+    if (reading.fault != SimulationFault::None && g_variable[reading.position] == 0)
+    {
+        SayWhy(L"GX.dll: %s=\"%s\" is malformed at its end: %s\n", kSimulationVariable, g_variable,
+               Expected(reading.fault));
+        return false;
+    }
+    if (reading.fault != SimulationFault::None)
+    {
+        SayWhy(L"GX.dll: %s=\"%s\" is malformed at character %u: %s\n", kSimulationVariable, g_variable,
+               static_cast<unsigned>(reading.position + 1), Expected(reading.fault));
+        return false;
+    }
+    display.isSimulated = true;
+    return true;
 }
 
 DWORD PixelFormatFlags(HDC screen, int bitsPerPixel)
@@ -151,33 +119,30 @@ GXDisplayProperties PrimaryDisplayProperties()
     const int width = GetDeviceCaps(screen, HORZRES);
     const int height = GetDeviceCaps(screen, VERTRES);
     const int bitsPerPixel = GetDeviceCaps(screen, BITSPIXEL);
-    const DWORD format = PixelFormatFlags(screen, bitsPerPixel) | (width > height ? kfLandscape : 0);
+    const DWORD format = PixelFormatFlags(screen, bitsPerPixel);
     ReleaseDC(nullptr, screen);
-
-    GXDisplayProperties properties = {};
-    properties.cxWidth = static_cast<DWORD>(width);
-    properties.cyHeight = static_cast<DWORD>(height);
-    properties.cbxPitch = bitsPerPixel / 8;
-    // The stride of a full-screen device-independent bitmap: rows padded to 4 bytes.
-    properties.cbyPitch = (width * bitsPerPixel + 31) / 32 * 4;
-    properties.cBPP = bitsPerPixel;
-    properties.ffFormat = format;
-    return properties;
+    return ScreenProperties(width, height, bitsPerPixel, format);
 }
 
 } // namespace
 
 int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
 {
+    if (g_displayClaim != nullptr)
+    {
+        SayWhy(L"GX.dll: the display is already open in this process\n");
+        return 0;
+    }
     // Refuse rather than report a display nobody described.
     Display display = {};
-    if (g_displayClaim != nullptr || !ReadSimulatedDisplay(display))
+    if (!ReadSimulatedDisplay(display))
     {
         return 0;
     }
     HANDLE claim = CreateMutexW(nullptr, FALSE, kDisplayClaimName);
     if (claim == nullptr)
     {
+        SayWhy(L"GX.dll: cannot create the display claim, error %lu\n", GetLastError());
         return 0;
     }
     // An abandoned claim is one whose holder exited without closing: it is ours now.
@@ -185,6 +150,7 @@ int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
     {
         CloseHandle(claim);
+        SayWhy(L"GX.dll: the display is held by another process\n");
         return 0;
     }
     g_displayClaim = claim;
@@ -198,13 +164,13 @@ GXDisplayProperties GXGetDisplayProperties()
     {
         return GXDisplayProperties{};
     }
-    return g_display.isSimulated ? g_display.properties : PrimaryDisplayProperties();
+    return g_display.isSimulated ? g_display.simulation.properties : PrimaryDisplayProperties();
 }
 
 int GXIsDisplayDRAMBuffer()
 {
     // A desktop program never writes display memory: its frames go through system memory.
-    return g_displayClaim != nullptr ? g_display.isDRAMBuffer : 1;
+    return g_displayClaim != nullptr ? g_display.simulation.isDRAMBuffer : 1;
 }
 
 int GXCloseDisplay()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# One end-to-end case: the driver runs the program on a started wine-screen, and what it reads must
-# be exactly the expected file.
+# One end-to-end case: the driver runs the program on a started wine-screen, and what it reads from
+# the box, followed by the debug strings the programs wrote, must be exactly the expected file.
 # Usage: e2e_case.sh WINE_SCREEN STATE BIN EXPECTED SIMULATION DRIVER_ARGS...
 # SIMULATION, if not empty, becomes GX_SIMULATED_DISPLAY.
 set -euo pipefail
@@ -10,9 +10,15 @@ shift 5
 if [ -n "$simulation" ]; then
     export GX_SIMULATED_DISPLAY="$simulation"
 fi
-observed=$(timeout 120 "$wine_screen" exec "$state" wine "$bin/e2e_driver.exe" "$@" </dev/null)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+observed=$(timeout 120 "$wine_screen" exec "$state" wine "$bin/e2e_driver.exe" "$@" </dev/null 2>"$log") || status=$?
+observed+=$'\n'$("$wine_screen" debug-strings <"$log")
+observed=${observed%$'\n'}
 if ! diff -u "$expected" <(printf '%s\n' "$observed"); then
-    echo "FAIL: the box differs from $expected (- expected, + read)"
+    echo "FAIL: the box differs from $expected (- expected, + read); driver status $status, Wine's log:"
+    cat "$log"
     exit 1
 fi
 printf '%s\n' "$observed"

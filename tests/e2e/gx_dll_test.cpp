@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include "gx.h"
+#include "gx_properties.h"
 
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 namespace
 {
@@ -42,12 +44,13 @@ void CheckProperties(const GXDisplayProperties &actual, const GXDisplayPropertie
 
 void Simulate(const wchar_t *value)
 {
-    SetEnvironmentVariableW(L"GX_SIMULATED_DISPLAY", value);
+    SetEnvironmentVariableW(kSimulationVariable, value);
 }
 
 void ChecksTheScreen()
 {
     CheckProperties(GXGetDisplayProperties(), GXDisplayProperties{}, "properties are all zero while closed");
+    Check(GXIsDisplayDRAMBuffer() == 1, "a desktop display is a DRAM buffer even before it is opened");
     Check(GXCloseDisplay() == 0, "closing a display that is not open returns 0");
 
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the display opens");
@@ -84,24 +87,30 @@ void ReportsTheSimulatedDisplay()
     CheckProperties(GXGetDisplayProperties(), extremes, "the 32-bit extremes are reported as given");
     Check(GXIsDisplayDRAMBuffer() == -1, "a DRAM flag of -1 is reported as given");
     GXCloseDisplay();
+
+    // Leading zeros make a value as long as a user likes; it is read whole.
+    std::wstring padded = L"240,320,2,480,16,0,";
+    padded.append(300, L'0');
+    Simulate((padded + L"5").c_str());
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0 && GXIsDisplayDRAMBuffer() == 5,
+          "a 320-character simulation is read whole");
+    GXCloseDisplay();
 }
 
 void RefusesMalformedSimulations()
 {
     const wchar_t *malformed[] = {
         L"",
-        L"240,320,2,480,16,0",           // six values
-        L"240,320,2,480,16,0,0,0",       // eight
-        L"240,320,2,480,16,0,",          // an empty value
-        L"240, 320,2,480,16,0,0",        // a space
-        L"+240,320,2,480,16,0,0",        // a plus sign
-        L"240,320,2,480,16,0x,0",        // a prefix without digits
-        L"240,320,2,480,16,0,0x1g",      // a stray letter
-        L"4294967296,320,2,480,16,0,0",  // above 32 bits
-        L"-2147483649,320,2,480,16,0,0", // below 32 bits
-        // Longer than the library reads: leading zeros would make it valid.
-        (L"240,320,2,480,16,0,0000000000000000000000000000000000000000000000000000000000000000000000000"
-         L"0000000000000000000000000000000000000000000000000000000001"),
+        L"240,320,2,480,16,0",                    // six values
+        L"240,320,2,480,16,0,0,0",                // eight
+        L"240,320,2,480,16,0,",                   // an empty value
+        L"240, 320,2,480,16,0,0",                 // a space
+        L"+240,320,2,480,16,0,0",                 // a plus sign
+        L"240,320,2,480,16,0x,0",                 // a prefix without digits
+        L"240,320,2,480,16,0,0x1g",               // a stray letter
+        L"4294967296,320,2,480,16,0,0",           // above 32 bits
+        L"-2147483649,320,2,480,16,0,0",          // below 32 bits
+        L"18446744073709551616,320,2,480,16,0,0", // 2^64, which wraps a 64-bit reading to 0
     };
     for (const wchar_t *value : malformed)
     {
@@ -117,9 +126,11 @@ void RefusesMalformedSimulations()
     Simulate(nullptr);
 }
 
-// Another process opens the display and exits without closing it: the display must be free again.
-void TakesOverTheDisplayOfAProcessThatExited()
+// Another process opens the display and exits without closing it: the display must be free again,
+// also when another handle keeps the claim alive, so that it is found abandoned.
+void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
 {
+    HANDLE otherHandle = keepClaimAlive ? CreateMutexW(nullptr, FALSE, kDisplayClaimName) : nullptr;
     wchar_t commandLine[MAX_PATH + 32];
     GetModuleFileNameW(nullptr, commandLine, MAX_PATH);
     wcscat(commandLine, L" --open-and-exit");
@@ -137,8 +148,13 @@ void TakesOverTheDisplayOfAProcessThatExited()
     CloseHandle(child.hProcess);
 
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0,
-          "the display opens after its holder exited without closing");
+          keepClaimAlive ? "the display opens after its holder exited without closing, claim abandoned"
+                         : "the display opens after its holder exited without closing");
     GXCloseDisplay();
+    if (otherHandle != nullptr)
+    {
+        CloseHandle(otherHandle);
+    }
 }
 
 } // namespace
@@ -152,7 +168,8 @@ int wmain(int argc, wchar_t **argv)
     ChecksTheScreen();
     ReportsTheSimulatedDisplay();
     RefusesMalformedSimulations();
-    TakesOverTheDisplayOfAProcessThatExited();
+    TakesOverTheDisplayOfAProcessThatExited(false);
+    TakesOverTheDisplayOfAProcessThatExited(true);
     std::printf("%d failed\n", g_failures);
     return g_failures;
 }

@@ -1,0 +1,118 @@
+#include "gx_properties.h"
+
+#include <cstdint>
+
+namespace
+{
+
+constexpr int kSimulationWords = 7;
+
+struct WordReading
+{
+    SimulationFault fault;
+    DWORD word;
+};
+
+int DigitValue(wchar_t ch, unsigned base)
+{
+    if (ch >= L'0' && ch <= L'9')
+    {
+        return ch - L'0';
+    }
+    if (base == 16 && ch >= L'a' && ch <= L'f')
+    {
+        return ch - L'a' + 10;
+    }
+    if (base == 16 && ch >= L'A' && ch <= L'F')
+    {
+        return ch - L'A' + 10;
+    }
+    return -1;
+}
+
+// One word, ended by `end`; leaves cursor on the first character that does not fit, or past `end`.
+// An out-of-range word leaves it on the word's first character.
+WordReading ReadWord(const wchar_t *&cursor, wchar_t end)
+{
+    const wchar_t *const start = cursor;
+    const bool negative = *cursor == L'-';
+    if (negative)
+    {
+        ++cursor;
+    }
+    unsigned base = 10;
+    if (cursor[0] == L'0' && (cursor[1] == L'x' || cursor[1] == L'X'))
+    {
+        base = 16;
+        cursor += 2;
+    }
+    const wchar_t *const digits = cursor;
+    std::uint64_t magnitude = 0;
+    for (int digit = DigitValue(*cursor, base); digit >= 0; digit = DigitValue(*++cursor, base))
+    {
+        magnitude = magnitude * base + static_cast<unsigned>(digit);
+        // Checked at every digit: a longer number would wrap the 64-bit magnitude.
+        if (magnitude > 0xFFFFFFFFU)
+        {
+            cursor = start;
+            return {SimulationFault::OutOfRange, 0};
+        }
+    }
+    if (cursor == digits)
+    {
+        return {SimulationFault::ExpectedDigit, 0};
+    }
+    if (negative && magnitude > 0x80000000U)
+    {
+        cursor = start;
+        return {SimulationFault::OutOfRange, 0};
+    }
+    if (*cursor != end)
+    {
+        return {end == 0 ? SimulationFault::ExpectedEnd : SimulationFault::ExpectedComma, 0};
+    }
+    if (end != 0)
+    {
+        ++cursor;
+    }
+    const auto low = static_cast<DWORD>(magnitude);
+    return {SimulationFault::None, negative ? 0U - low : low};
+}
+
+} // namespace
+
+SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &display)
+{
+    DWORD words[kSimulationWords] = {};
+    const wchar_t *cursor = text;
+    for (int i = 0; i < kSimulationWords; ++i)
+    {
+        const WordReading reading = ReadWord(cursor, i < kSimulationWords - 1 ? L',' : L'\0');
+        if (reading.fault != SimulationFault::None)
+        {
+            return {reading.fault, static_cast<std::size_t>(cursor - text)};
+        }
+        words[i] = reading.word;
+    }
+    display.properties.cxWidth = words[0];
+    display.properties.cyHeight = words[1];
+    display.properties.cbxPitch = static_cast<LONG>(words[2]);
+    display.properties.cbyPitch = static_cast<LONG>(words[3]);
+    display.properties.cBPP = static_cast<LONG>(words[4]);
+    display.properties.ffFormat = words[5];
+    display.isDRAMBuffer = static_cast<int>(words[6]);
+    return {SimulationFault::None, static_cast<std::size_t>(cursor - text)};
+}
+
+GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat)
+{
+    GXDisplayProperties properties = {};
+    properties.cxWidth = static_cast<DWORD>(width);
+    properties.cyHeight = static_cast<DWORD>(height);
+    properties.cbxPitch = bitsPerPixel / 8;
+    // The stride of a full-screen device-independent bitmap: rows padded to 4 bytes.
+    properties.cbyPitch = (width * bitsPerPixel + 31) / 32 * 4;
+    properties.cBPP = bitsPerPixel;
+    properties.ffFormat = pixelFormat | (width > height ? kfLandscape : 0U);
+    return properties;
+}
