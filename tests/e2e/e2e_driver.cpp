@@ -21,6 +21,7 @@ namespace
 {
 
 constexpr DWORD kBoxTimeoutMs = 30000;
+constexpr DWORD kAnswerTimeoutMs = 30000; // for a box's thread to take messages
 constexpr DWORD kExitTimeoutMs = 10000;
 constexpr DWORD kPollMs = 1; // also the resolution of --time-to-box
 constexpr const char *kUsage =
@@ -90,18 +91,34 @@ void Report(const std::string &label, const std::string &value)
     std::exit(2);
 }
 
+// Sends a message to a window of another process, asking again while its thread is busy: under
+// Wine a box's thread sometimes stalls for seconds after the box appears, which makes a run slower,
+// not different.
+bool SendWhenAnswered(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR &result)
+{
+    const ULONGLONG deadline = GetTickCount64() + kAnswerTimeoutMs;
+    while (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result))
+    {
+        if (GetTickCount64() >= deadline || !IsWindow(window))
+        {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
 // Text of a window in another process, through the message the system marshals across processes.
 std::wstring WindowText(HWND window)
 {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kExitTimeoutMs, &length))
+    if (!SendWhenAnswered(window, WM_GETTEXTLENGTH, 0, 0, length))
     {
         return L"<no answer>";
     }
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, kExitTimeoutMs, &copied);
+    SendWhenAnswered(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), copied);
     text.resize(copied);
     return text;
 }
@@ -166,6 +183,8 @@ void WaitForBox(Program &program)
 // Reports the box and returns its visible OK button, if it has one.
 HWND ReportBox(const Program &program, const std::string &label)
 {
+    // Read once the box's thread waits for input.
+    WaitForInputIdle(program.process.hProcess, kAnswerTimeoutMs);
     Report(label + "caption: ", Escaped(WindowText(program.box)));
     std::string buttons;
     HWND ok = nullptr;
