@@ -7,6 +7,8 @@
 #include "gx.h"
 #include "gx_properties.h"
 
+#include <cstdarg>
+
 namespace
 {
 
@@ -58,7 +60,7 @@ bool ReadSimulatedDisplay(Display &display)
     const DWORD length = GetEnvironmentVariableW(kSimulationVariable, g_variable, kVariableCapacity);
     if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
     {
-        display = Display{{{}, 1}, false};
+        display = Display{{{}, 1}, false}; // the primary display, a DRAM buffer
         return true;
     }
     if (length >= kVariableCapacity)
@@ -68,20 +70,22 @@ bool ReadSimulatedDisplay(Display &display)
         return false;
     }
     const SimulationReading reading = ParseSimulatedDisplay(g_variable, display.simulation);
-    if (reading.fault != SimulationFault::None && g_variable[reading.position] == 0)
+    if (reading.fault == SimulationFault::None)
+    {
+        display.isSimulated = true;
+        return true;
+    }
+    if (g_variable[reading.position] == 0)
     {
         SayWhy(L"GX.dll: %s=\"%s\" is malformed at its end: %s\n", kSimulationVariable, g_variable,
                Expected(reading.fault));
-        return false;
     }
-    if (reading.fault != SimulationFault::None)
+    else
     {
         SayWhy(L"GX.dll: %s=\"%s\" is malformed at character %u: %s\n", kSimulationVariable, g_variable,
                static_cast<unsigned>(reading.position + 1), Expected(reading.fault));
-        return false;
     }
-    display.isSimulated = true;
-    return true;
+    return false;
 }
 
 DWORD PixelFormatFlags(HDC screen, int bitsPerPixel)
