@@ -1,12 +1,13 @@
 // libFuzzer target: GX.dll's reading of GX_SIMULATED_DISPLAY agrees with a reference reading of the
 // same grammar (seven comma-separated words, each -?(0x hex | decimal) within 32 bits), and a
-// refusal points inside the text.
+// refusal points inside the text. The reference splits first and checks each word whole; it uses no
+// std::regex, whose recursive matcher overflows the stack on a few thousand digits.
 #include "gx_properties.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,23 +22,33 @@ void Require(bool condition)
     }
 }
 
-std::optional<std::uint32_t> ReferenceWord(const std::wstring &word)
+// Only ASCII digits count: iswdigit and iswxdigit may take other scripts' digits too.
+bool IsDecimal(wchar_t ch)
 {
-    static const std::wregex kWord(L"(-?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))");
-    std::wsmatch match;
-    if (!std::regex_match(word, match, kWord))
+    return ch >= L'0' && ch <= L'9';
+}
+
+bool IsHex(wchar_t ch)
+{
+    return IsDecimal(ch) || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F');
+}
+
+std::optional<std::uint32_t> ReferenceWord(std::wstring word)
+{
+    const bool negative = word.starts_with(L'-');
+    word.erase(0, negative ? 1 : 0);
+    const bool hex = word.starts_with(L"0x") || word.starts_with(L"0X");
+    std::wstring digits = word.substr(hex ? 2 : 0);
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), hex ? IsHex : IsDecimal))
     {
         return std::nullopt;
     }
-    const bool hex = match[2].matched;
-    std::wstring digits = hex ? match[2].str() : match[3].str();
     digits.erase(0, std::min(digits.find_first_not_of(L'0'), digits.size() - 1));
     if (digits.size() > 10)
     {
         return std::nullopt; // more than 32 bits in either base
     }
     const std::uint64_t magnitude = std::stoull(digits, nullptr, hex ? 16 : 10);
-    const bool negative = match[1].length() == 1;
     if (magnitude > (negative ? 0x80000000U : 0xFFFFFFFFU))
     {
         return std::nullopt;
