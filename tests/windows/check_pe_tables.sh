@@ -56,7 +56,7 @@ resource_types() {
 version_value() {
     strings -e l "$1" | sed -n "/^$2\$/{n;p;q}"
 }
-for binary in "$program" $gx; do
+for binary in "$program" "$gx"; do
     name=$(basename "$binary")
     [ "$(version_value "$binary" OriginalFilename)" = "$name" ] || fail "$name's version resource names \"$(version_value "$binary" OriginalFilename)\""
     [ "$(version_value "$binary" ProductVersion)" = "$version" ] || fail "$name's version is \"$(version_value "$binary" ProductVersion)\""
