@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <string>
+#include <vector>
+
 namespace
 {
 
@@ -24,6 +30,37 @@ TEST(ScreenProperties, RowsArePaddedToFourBytes)
     }
 }
 
+TEST(SimulatedDisplay, ReadsTheRecordsWordsInItsOrderThenTheDRAMFlag)
+{
+    struct Case
+    {
+        const wchar_t *text;
+        std::vector<DWORD> words; // as stored: the record's six, then the DRAM-buffer flag
+    };
+    for (const Case &c : {
+             Case{L"240,320,-640,2,16,0xA8,0", {240, 320, 0U - 640, 2, 16, 0xA8, 0}},
+             Case{L"4294967295,-2147483648,0x7FFFFFFF,-0x80000000,0,0XffffFFFF,-1",
+                  {0xFFFFFFFF, 0x80000000, 0x7FFFFFFF, 0x80000000, 0, 0xFFFFFFFF, 0xFFFFFFFF}},
+             Case{L"0240,0x00140,2,480,16,0,0000000000007", {240, 320, 2, 480, 16, 0, 7}},
+         })
+    {
+        SimulatedDisplay display = {};
+        const SimulationReading reading = ParseSimulatedDisplay(c.text, display);
+        const GXDisplayProperties &p = display.properties;
+        EXPECT_EQ(static_cast<int>(reading.fault), static_cast<int>(SimulationFault::None))
+            << testing::PrintToString(c.text);
+        EXPECT_EQ(reading.position, std::wcslen(c.text));
+        const std::vector<DWORD> read = {p.cxWidth,
+                                         p.cyHeight,
+                                         static_cast<DWORD>(p.cbxPitch),
+                                         static_cast<DWORD>(p.cbyPitch),
+                                         static_cast<DWORD>(p.cBPP),
+                                         p.ffFormat,
+                                         static_cast<DWORD>(display.isDRAMBuffer)};
+        EXPECT_EQ(read, c.words) << testing::PrintToString(c.text);
+    }
+}
+
 TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
 {
     struct Case
@@ -31,18 +68,24 @@ TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
         const wchar_t *text;
         SimulationFault fault;
         std::size_t position;
+        const wchar_t *reason; // after `GX.dll: GX_SIMULATED_DISPLAY="text" is malformed at `
     };
     for (const Case &c : {
-             Case{L"240,320,2,480,16,0xA0,0", SimulationFault::None, 23},
-             Case{L"", SimulationFault::ExpectedDigit, 0},
-             Case{L"240, 320,2,480,16,0,0", SimulationFault::ExpectedDigit, 4},
-             Case{L"240,320,2,480,16,0x,0", SimulationFault::ExpectedDigit, 19},
-             Case{L"240,320", SimulationFault::ExpectedComma, 7},
-             Case{L"240,320,2,480,16,0,0,0", SimulationFault::ExpectedEnd, 20},
-             Case{L"240,-2147483649,2,480,16,0,0", SimulationFault::OutOfRange, 4},
-             Case{L"240,320,4294967296,480,16,0,0", SimulationFault::OutOfRange, 8},
+             Case{L"", SimulationFault::ExpectedDigit, 0, L"its end: a digit was expected"},
+             Case{L"240, 320,2,480,16,0,0", SimulationFault::ExpectedDigit, 4,
+                  L"character 5: a digit was expected"},
+             Case{L"240,320,2,480,16,0x,0", SimulationFault::ExpectedDigit, 19,
+                  L"character 20: a digit was expected"},
+             Case{L"240,320", SimulationFault::ExpectedComma, 7, L"its end: a comma was expected"},
+             Case{L"240,320,2,480,16,0,0,0", SimulationFault::ExpectedEnd, 20,
+                  L"character 21: the end was expected after the seventh word"},
+             Case{L"240,-2147483649,2,480,16,0,0", SimulationFault::OutOfRange, 4,
+                  L"character 5: the word does not fit in 32 bits"},
+             Case{L"240,320,4294967296,480,16,0,0", SimulationFault::OutOfRange, 8,
+                  L"character 9: the word does not fit in 32 bits"},
              // 2^64 wraps a 64-bit magnitude to 0 unless each digit is checked.
-             Case{L"18446744073709551616,320,2,480,16,0,0", SimulationFault::OutOfRange, 0},
+             Case{L"18446744073709551616,320,2,480,16,0,0", SimulationFault::OutOfRange, 0,
+                  L"character 1: the word does not fit in 32 bits"},
          })
     {
         SimulatedDisplay display = {};
@@ -50,7 +93,23 @@ TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
         EXPECT_EQ(static_cast<int>(reading.fault), static_cast<int>(c.fault))
             << testing::PrintToString(c.text);
         EXPECT_EQ(reading.position, c.position) << testing::PrintToString(c.text);
+        wchar_t line[256];
+        DescribeMalformedSimulation(c.text, reading, line, std::size(line));
+        EXPECT_EQ(std::wstring(line), std::wstring(L"GX.dll: GX_SIMULATED_DISPLAY=\"") + c.text +
+                                          L"\" is malformed at " + c.reason + L"\n");
     }
+}
+
+TEST(SimulatedDisplay, ALongRefusedValueIsCutToTheLine)
+{
+    const std::wstring text = L"240,320,2,480,16,0xA0," + std::wstring(3000, L'0') + L"x";
+    SimulatedDisplay display = {};
+    const SimulationReading reading = ParseSimulatedDisplay(text.c_str(), display);
+    wchar_t line[64];
+    std::fill(std::begin(line), std::end(line), L'#');
+    DescribeMalformedSimulation(text.c_str(), reading, line, std::size(line) - 1);
+    EXPECT_EQ(std::wstring(line), (L"GX.dll: GX_SIMULATED_DISPLAY=\"" + text).substr(0, std::size(line) - 2));
+    EXPECT_EQ(line[std::size(line) - 1], L'#') << "written past the capacity";
 }
 
 } // namespace

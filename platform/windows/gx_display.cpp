@@ -25,32 +25,17 @@ Display g_display = {};
 constexpr DWORD kVariableCapacity = 32767;
 wchar_t g_variable[kVariableCapacity];
 
+// A reason line's characters, terminator included: wvsprintfW's own limit, so no line overruns it.
+constexpr std::size_t kReasonCapacity = 1024;
+
 void SayWhy(LPCWSTR format, ...)
 {
-    wchar_t line[1024];
+    wchar_t line[kReasonCapacity];
     va_list args;
     va_start(args, format);
     wvsprintfW(line, format, args);
     va_end(args);
     OutputDebugStringW(line);
-}
-
-LPCWSTR Expected(SimulationFault fault)
-{
-    switch (fault)
-    {
-    case SimulationFault::ExpectedDigit:
-        return L"a digit was expected";
-    case SimulationFault::ExpectedComma:
-        return L"a comma was expected";
-    case SimulationFault::ExpectedEnd:
-        return L"the end was expected after the seventh word";
-    case SimulationFault::OutOfRange:
-        return L"the word does not fit in 32 bits";
-    case SimulationFault::None:
-        break;
-    }
-    return L"";
 }
 
 // Returns false, saying why, when the simulation variable is set but unusable.
@@ -75,16 +60,9 @@ bool ReadSimulatedDisplay(Display &display)
         display.isSimulated = true;
         return true;
     }
-    if (g_variable[reading.position] == 0)
-    {
-        SayWhy(L"GX.dll: %s=\"%s\" is malformed at its end: %s\n", kSimulationVariable, g_variable,
-               Expected(reading.fault));
-    }
-    else
-    {
-        SayWhy(L"GX.dll: %s=\"%s\" is malformed at character %u: %s\n", kSimulationVariable, g_variable,
-               static_cast<unsigned>(reading.position + 1), Expected(reading.fault));
-    }
+    wchar_t line[kReasonCapacity];
+    DescribeMalformedSimulation(g_variable, reading, line, ARRAYSIZE(line));
+    OutputDebugStringW(line);
     return false;
 }
 

@@ -79,6 +79,58 @@ WordReading ReadWord(const wchar_t *&cursor, wchar_t end)
     return {SimulationFault::None, negative ? 0U - low : low};
 }
 
+const wchar_t *Expected(SimulationFault fault)
+{
+    switch (fault)
+    {
+    case SimulationFault::ExpectedDigit:
+        return L"a digit was expected";
+    case SimulationFault::ExpectedComma:
+        return L"a comma was expected";
+    case SimulationFault::ExpectedEnd:
+        return L"the end was expected after the seventh word";
+    case SimulationFault::OutOfRange:
+        return L"the word does not fit in 32 bits";
+    case SimulationFault::None:
+        break;
+    }
+    return L"";
+}
+
+// Appends to a line of fixed capacity, dropping whatever does not fit.
+class LineWriter
+{
+  public:
+    LineWriter(wchar_t *line, std::size_t capacity) : next_(line), last_(line + capacity - 1) { *next_ = 0; }
+
+    LineWriter &operator<<(const wchar_t *text)
+    {
+        while (*text != 0 && next_ != last_)
+        {
+            *next_++ = *text++;
+        }
+        *next_ = 0;
+        return *this;
+    }
+
+    LineWriter &operator<<(std::size_t number)
+    {
+        wchar_t digits[24];
+        wchar_t *first = digits + sizeof digits / sizeof digits[0] - 1;
+        *first = 0;
+        do
+        {
+            *--first = static_cast<wchar_t>(L'0' + number % 10);
+            number /= 10;
+        } while (number != 0);
+        return *this << first;
+    }
+
+  private:
+    wchar_t *next_;
+    wchar_t *last_; // where the terminator goes when the line is full
+};
+
 } // namespace
 
 SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &display)
@@ -102,6 +154,22 @@ SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &d
     display.properties.ffFormat = words[5];
     display.isDRAMBuffer = static_cast<int>(words[6]);
     return {SimulationFault::None, static_cast<std::size_t>(cursor - text)};
+}
+
+void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading, wchar_t *line,
+                                 std::size_t capacity)
+{
+    LineWriter out(line, capacity);
+    out << L"GX.dll: " << kSimulationVariable << L"=\"" << text << L"\" is malformed at ";
+    if (text[reading.position] == 0)
+    {
+        out << L"its end";
+    }
+    else
+    {
+        out << L"character " << reading.position + 1;
+    }
+    out << L": " << Expected(reading.fault) << L"\n";
 }
 
 GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat)

@@ -40,5 +40,11 @@ struct SimulationReading
 // Fills display only when the whole text is read.
 SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &display);
 
+// The reason GX.dll gives for refusing a malformed simulation, one line such as
+// `GX.dll: GX_SIMULATED_DISPLAY="240,320" is malformed at its end: a comma was expected\n`.
+// Writes at most `capacity` characters, terminator included: a long value is cut, never overrun.
+void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading, wchar_t *line,
+                                 std::size_t capacity);
+
 // The record of a screen, given its size, depth and kf* pixel format bits.
 GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat);
