@@ -1,20 +1,4 @@
-# Cross build for desktop Windows with Debian's mingw-w64 (win32 thread model): 32-bit x86 (PE32),
-# the closest to the device's 32-bit ABI that runs here.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
+# Desktop Windows for 32-bit x86 (PE32): the device's 32-bit ABI, as close as a PC comes to it.
 set(MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-win32)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${MINGW_PREFIX}-objdump)
-set(CMAKE_STRIP ${MINGW_PREFIX}-strip)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# The compiler's runtime goes into each binary: they start with no mingw DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
