@@ -1,0 +1,243 @@
+#!/usr/bin/python3
+"""The device image writer: makes a Windows CE image (PE32) for ARM from what GNU ld links.
+
+  image_writer.py imports TARGET GX_DEF IMPORTS.s    the import thunks and slots the link needs
+  image_writer.py image TARGET GX_DEF ELF IMAGE.exe  the image, from the executable linked with them
+
+TARGET is armv4 or armv4i. The ELF executable is linked by image.ld at the image's base with
+--emit-relocs: its sections are laid out as in the image, and its relocations say which words hold
+addresses. Any section or relocation this writer does not know is refused, never dropped.
+"""
+import re
+import struct
+import sys
+from collections import namedtuple
+
+IMAGE_BASE = 0x10000  # where CE loads an exe, in its process slot
+SECTION_ALIGNMENT = 0x1000
+FILE_ALIGNMENT = 0x200
+HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
+
+# IMAGE_FILE_MACHINE_ARM for ARMv4 code; CE's ARMV4I images (ARM code that interworks with Thumb)
+# are marked IMAGE_FILE_MACHINE_THUMB. The thunk jumps to an imported function through its slot:
+# ARMv4 has no bx; an ARMV4I thunk enters Thumb code in the system with bx, as ARMv4T needs.
+TARGETS = {
+    "armv4": (0x01C0, "armv4", ["ldr pc, [ip]"]),
+    "armv4i": (0x01C2, "armv4t", ["ldr ip, [ip]", "bx ip"]),
+}
+
+# COREDLL is imported by ordinal, as the SDK's import library does. The program formats with
+# wsprintfW; the image binds that call to ordinal 1097, COREDLL's wide print into a buffer (swprintf),
+# which takes the same (buffer, format, ...) arguments and writes the same text for %d and %s.
+COREDLL = ("COREDLL.dll", [("MessageBoxW", 858), ("wsprintfW", 1097)])
+
+# (PE section, the ELF sections it holds, characteristics): code, read-only data, imports, data.
+CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
+EXECUTE, READ, WRITE, DISCARDABLE = 0x20000000, 0x40000000, 0x80000000, 0x02000000
+LAYOUT = [
+    (".text", [".text"], CODE | EXECUTE | READ),
+    (".rdata", [".rdata"], INITIALIZED | READ),
+    (".idata", [".idata"], INITIALIZED | READ | WRITE),
+    (".data", [".data", ".bss"], INITIALIZED | READ | WRITE),
+]
+# Sections that are not loaded: the symbols, names and notes of the link, and its relocations.
+UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".ARM.attributes", ".note.GNU-stack"}
+
+SHT_NOBITS, SHT_REL, SHF_ALLOC = 8, 9, 0x2
+R_ARM_ABS32 = 2
+# R_ARM_CALL and R_ARM_JUMP24 are relative to the code itself, so right at any base; R_ARM_V4BX
+# marks a bx for linkers of ARMv4 code.
+R_ARM_POSITION_INDEPENDENT = {28, 29, 40}
+IMAGE_REL_BASED_HIGHLOW = 3
+
+Section = namedtuple("Section", "name type flags address size data")
+
+
+class Refusal(Exception):
+    pass
+
+
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
+def read_imports(gx_def):
+    """The imported DLLs in order, each with its (symbol, ordinal or name) list; GX.dll from gx.def."""
+    with open(gx_def, encoding="ascii") as lines:
+        text = lines.read()
+    library = re.search(r"^LIBRARY\s+(\S+)", text, re.MULTILINE)
+    exports = re.findall(r"^\s*(\S+)\s*==\s*(\S+)\s*$", text, re.MULTILINE)
+    if not library or not exports:
+        raise Refusal(f"{gx_def} names no library or no function")
+    return [COREDLL, (library.group(1), exports)]
+
+
+def write_imports(target, imports, path):
+    """A thunk per imported function under the name the program calls, and the IAT it reads."""
+    _, arch, jump = TARGETS[target]
+    lines = [f".arch {arch}", ".arm", ".syntax unified", '.section .note.GNU-stack, "", %progbits', ".text"]
+    for _, functions in imports:
+        for symbol, _ in functions:
+            lines += [".balign 4", f".global {symbol}", f".type {symbol}, %function", f"{symbol}:",
+                      f"ldr ip, .Lslot_{symbol}", *jump, f".Lslot_{symbol}: .word __imp_{symbol}"]
+    lines += ['.section .idata, "aw"', ".balign 4"]
+    for _, functions in imports:
+        lines += [f"__imp_{symbol}: .word 0" for symbol, _ in functions] + [".word 0"]
+    with open(path, "w", encoding="ascii") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+def read_elf(path):
+    with open(path, "rb") as elf:
+        data = elf.read()
+    if data[:6] != b"\x7fELF\x01\x01":
+        raise Refusal(f"{path} is not a 32-bit little-endian ELF file")
+    kind, machine, entry, sections_at, count, names_index = struct.unpack_from("<HH4xI4xI12xHH", data, 16)
+    if (kind, machine) != (2, 40):
+        raise Refusal(f"{path} is not an ARM executable")
+    headers = [struct.unpack_from("<IIIIIIIIII", data, sections_at + 40 * i) for i in range(count)]
+    names = data[headers[names_index][4]:]
+    sections = []
+    for name, kind, flags, address, offset, size, *_ in headers:
+        contents = b"" if kind == SHT_NOBITS else data[offset:offset + size]
+        sections.append(Section(names[name:names.index(b"\0", name)].decode(), kind, flags, address, size, contents))
+    return entry, sections
+
+
+def absolute_words(sections):
+    """The addresses of the words that hold an address, from the link's relocations."""
+    words = []
+    for relocations in (s for s in sections if s.type == SHT_REL):
+        for address, info in struct.iter_unpack("<II", relocations.data):
+            kind = info & 0xFF
+            if kind == R_ARM_ABS32:
+                words.append(address)
+            elif kind not in R_ARM_POSITION_INDEPENDENT:
+                raise Refusal(f"relocation type {kind} at 0x{address:08X} in {relocations.name}")
+    return words
+
+
+def import_directory(imports, rva):
+    """The IAT as the loader finds it (at rva, where the link put it), then the descriptors, lookup
+    tables and names it reads to fill it in."""
+    table_size = sum(4 * (len(functions) + 1) for _, functions in imports)
+    descriptors_rva = rva + table_size
+    lookup_rva = descriptors_rva + 20 * (len(imports) + 1)
+    names_rva = lookup_rva + table_size
+    lookup, names, descriptors = [], b"", b""
+    for dll, functions in imports:
+        first = 4 * len(lookup)
+        for _, imported in functions:
+            if isinstance(imported, int):
+                lookup.append(0x80000000 | imported)  # IMAGE_ORDINAL_FLAG32
+            else:
+                lookup.append(names_rva + len(names))
+                names += struct.pack("<H", 0) + imported.encode() + b"\0" * (2 - len(imported) % 2)
+        lookup.append(0)
+        descriptors += struct.pack("<IIIII", lookup_rva + first, 0, 0, names_rva + len(names), rva + first)
+        names += dll.encode() + b"\0" * (2 - len(dll) % 2)
+    table = struct.pack(f"<{len(lookup)}I", *lookup)
+    return table + descriptors + bytes(20) + table + names, (descriptors_rva, 20 * (len(imports) + 1)), table_size
+
+
+def base_relocations(rvas):
+    """One block per page, each entry a HIGHLOW; an odd count is padded with an ABSOLUTE entry."""
+    blocks = b""
+    for page in sorted({rva & ~0xFFF for rva in rvas}):
+        entries = [IMAGE_REL_BASED_HIGHLOW << 12 | rva & 0xFFF for rva in sorted(rvas) if rva & ~0xFFF == page]
+        entries += [0] * (len(entries) % 2)
+        blocks += struct.pack(f"<II{len(entries)}H", page, 8 + 2 * len(entries), *entries)
+    return blocks
+
+
+def place_sections(sections, imports):
+    """The image's sections as (name, rva, virtual size, contents, characteristics), the import
+    directory and IAT as (rva, size), and the first page after the sections."""
+    by_name = {s.name: s for s in sections}
+    for s in sections:
+        if s.flags & SHF_ALLOC and not any(s.name in held for _, held, _ in LAYOUT):
+            raise Refusal(f"the ELF section {s.name} has no place in the image")
+        if not s.flags & SHF_ALLOC and s.type != SHT_REL and s.name not in UNLOADED and not s.name.startswith(".debug_"):
+            raise Refusal(f"the ELF section {s.name} is not known")
+    placed, directories = [], {}
+    free_rva = SECTION_ALIGNMENT  # the first page holds the headers
+    for name, held, characteristics in LAYOUT:
+        parts = [by_name[n] for n in held if n in by_name and by_name[n].size > 0]
+        if not parts:
+            continue
+        rva = parts[0].address - IMAGE_BASE
+        contents = b"".join(p.data for p in parts)
+        size = parts[-1].address + parts[-1].size - parts[0].address
+        if name == ".idata":
+            contents, directories["import"], table_size = import_directory(imports, rva)
+            if parts[0].data != bytes(table_size):
+                raise Refusal(f".idata holds {parts[0].size} bytes, not the {table_size} of the import slots")
+            directories["iat"] = (rva, table_size)
+            size = len(contents)
+        if not contents:
+            characteristics = characteristics & ~INITIALIZED | UNINITIALIZED
+        if rva < free_rva or rva % SECTION_ALIGNMENT:
+            raise Refusal(f"{name} at 0x{rva:X} does not start a free page")
+        free_rva = align(rva + size, SECTION_ALIGNMENT)
+        placed.append((name, rva, size, contents, characteristics))
+    return placed, directories, free_rva
+
+
+def write_image(target, imports, elf_path, image_path):
+    machine = TARGETS[target][0]
+    entry, sections = read_elf(elf_path)
+    placed, directories, reloc_rva = place_sections(sections, imports)
+    relocations = base_relocations([address - IMAGE_BASE for address in absolute_words(sections)])
+    placed.append((".reloc", reloc_rva, len(relocations), relocations, INITIALIZED | DISCARDABLE | READ))
+    directories["basereloc"] = (reloc_rva, len(relocations))
+
+    headers = []
+    body = b""
+    for name, rva, size, contents, characteristics in placed:
+        raw_size = align(len(contents), FILE_ALIGNMENT)
+        raw_at = HEADERS_SIZE + len(body) if contents else 0
+        headers.append(struct.pack("<8sIIIIIIHHI", name.encode(), size, rva, raw_size, raw_at, 0, 0, 0, 0,
+                                   characteristics))
+        body += contents.ljust(raw_size, b"\0")
+
+    def total(kind):
+        return sum(align(len(c), FILE_ALIGNMENT) for _, _, _, c, flags in placed if flags & kind)
+
+    # Data directories: 1 imports, 5 base relocations, 12 the IAT.
+    directory = [(0, 0)] * 16
+    directory[1], directory[5], directory[12] = directories["import"], directories["basereloc"], directories["iat"]
+    data_rva = next(rva for _, rva, _, _, flags in placed if not flags & CODE)
+    optional = struct.pack(
+        "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, total(CODE), total(INITIALIZED),
+        sum(size for _, _, size, _, flags in placed if flags & UNINITIALIZED), entry - IMAGE_BASE,
+        placed[0][1], data_rva, IMAGE_BASE, SECTION_ALIGNMENT, FILE_ALIGNMENT,
+        3, 0, 0, 0, 3, 0,  # operating system, image and subsystem versions: CE 3.0 and later
+        0, align(reloc_rva + len(relocations), SECTION_ALIGNMENT), HEADERS_SIZE, 0,
+        9, 0,  # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
+        0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
+    optional += b"".join(struct.pack("<II", *d) for d in directory)
+    # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
+    coff = struct.pack("<HHIIIHH", machine, len(placed), 0, 0, 0, len(optional), 0x010E)
+    dos = struct.pack("<2s58sI", b"MZ", b"", 0x40)  # e_lfanew: the PE headers follow at once
+    header = dos + b"PE\0\0" + coff + optional + b"".join(headers)
+    if len(header) > HEADERS_SIZE:
+        raise Refusal(f"the headers take {len(header)} bytes")
+    with open(image_path, "wb") as image:
+        image.write(header.ljust(HEADERS_SIZE, b"\0") + body)
+
+
+def main(args):
+    if len(args) not in (4, 5) or args[0] != ("imports", "image")[len(args) - 4] or args[1] not in TARGETS:
+        sys.exit(__doc__)
+    try:
+        imports = read_imports(args[2])
+        if args[0] == "imports":
+            write_imports(args[1], imports, args[3])
+        else:
+            write_image(args[1], imports, args[3], args[4])
+    except Refusal as refusal:
+        sys.exit(f"image_writer: {refusal}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])

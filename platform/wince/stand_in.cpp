@@ -1,0 +1,434 @@
+// The Windows CE stand-in: runs a device image on ARM Linux (here under qemu-arm) as a CE device
+// would, with COREDLL's two functions and GX.dll's four standing in for the device's.
+//
+//   wince_stand_in [--base ADDRESS] IMAGE.exe
+//
+// It maps the image at its base, or at ADDRESS applying its base relocations, binds its imports,
+// and calls its entry with WinMain's four arguments on a stack aligned to 4 bytes only, as CE does.
+// It prints what the end-to-end driver reads from a box under Wine: each box's caption, text and
+// buttons, the exit status, then GX.dll's debug lines. GX_SIMULATED_DISPLAY describes the display
+// as for our desktop GX.dll; without it, the display is a classic 240x320 16-bit handheld's.
+#include <windows.h>
+
+#include "gx.h"
+#include "gx_properties.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+[[noreturn]] void Fail(const std::string &why)
+{
+    std::fprintf(stderr, "error: %s\n", why.c_str());
+    std::exit(2);
+}
+
+std::string Hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+// GX.dll's state: the display a game would get, and the lines a debugger would show.
+
+// A classic Pocket PC: 240x320, 16 bits per pixel in 5-6-5, written directly, not a DRAM buffer.
+constexpr SimulatedDisplay kHandheld = {{240, 320, 2, 480, 16, kfDirect | kfDirect565}, 0};
+
+SimulatedDisplay g_display = {};
+bool g_isOpen = false;
+std::vector<std::string> g_debugLines;
+
+void SayWhy(const wchar_t *line)
+{
+    std::string narrow;
+    for (; *line != L'\0' && *line != L'\n'; ++line)
+    {
+        narrow += static_cast<char>(*line);
+    }
+    g_debugLines.push_back(narrow);
+}
+
+struct Escape
+{
+    char16_t ch;
+    const char *text;
+};
+
+constexpr Escape kEscapes[] = {
+    {u'\n', "\\n"}, {u'\t', "\\t"}, {u'\r', "\\r"}, {u'"', "\\\""}, {u'\\', "\\\\"}};
+
+// A box's text as the end-to-end driver prints it: quoted, escaped, \uXXXX beyond printable ASCII.
+std::string Quoted(LPCWSTR text)
+{
+    std::string out = "\"";
+    for (; *text != 0; ++text)
+    {
+        const char16_t ch = *text;
+        const Escape *escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                            [ch](const Escape &e) { return e.ch == ch; });
+        if (escape != std::end(kEscapes))
+        {
+            out += escape->text;
+            continue;
+        }
+        char code[8];
+        std::snprintf(code, sizeof code, ch >= 0x20 && ch < 0x7F ? "%c" : "\\u%04X",
+                      static_cast<unsigned>(ch));
+        out += code;
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+// GX.dll, as gx.h declares it.
+
+int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
+{
+    if (g_isOpen)
+    {
+        SayWhy(L"GX.dll: the display is already open in this process");
+        return 0;
+    }
+    SimulatedDisplay display = kHandheld;
+    if (const char *variable = std::getenv("GX_SIMULATED_DISPLAY"))
+    {
+        const std::wstring text(variable, variable + std::strlen(variable));
+        const SimulationReading reading = ParseSimulatedDisplay(text.c_str(), display);
+        if (reading.fault != SimulationFault::None)
+        {
+            wchar_t line[1024];
+            DescribeMalformedSimulation(text.c_str(), reading, line, std::size(line));
+            SayWhy(line);
+            return 0;
+        }
+    }
+    g_display = display;
+    g_isOpen = true;
+    return 1;
+}
+
+GXDisplayProperties GXGetDisplayProperties()
+{
+    return g_isOpen ? g_display.properties : GXDisplayProperties{};
+}
+
+int GXIsDisplayDRAMBuffer()
+{
+    return g_display.isDRAMBuffer;
+}
+
+int GXCloseDisplay()
+{
+    const int wasOpen = g_isOpen ? 1 : 0;
+    g_isOpen = false;
+    return wasOpen;
+}
+
+// COREDLL.dll's message box prints the box as the end-to-end driver reads it.
+int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT /*uType*/)
+{
+    std::printf("caption: %s\ntext: %s\nbuttons: 1 \"OK\"\n", Quoted(lpCaption).c_str(),
+                Quoted(lpText).c_str());
+    return 1; // IDOK
+}
+
+namespace
+{
+
+// What the stand-in exports. The names are typed here, not read from gx.def, so that a wrong line
+// there is caught rather than agreed with. wsprintfW is our formatter, the one the tests check.
+struct Export
+{
+    const char *dll;
+    std::uint32_t ordinal; // 0: by name
+    const char *name;
+    std::uintptr_t function;
+};
+
+const Export kExports[] = {
+    {"COREDLL.dll", 858, nullptr, reinterpret_cast<std::uintptr_t>(&MessageBoxW)},
+    {"COREDLL.dll", 1097, nullptr, reinterpret_cast<std::uintptr_t>(&wsprintfW)},
+    {"GX.dll", 0, "?GXOpenDisplay@@YAHPAUHWND__@@K@Z", reinterpret_cast<std::uintptr_t>(&GXOpenDisplay)},
+    {"GX.dll", 0, "?GXGetDisplayProperties@@YA?AUGXDisplayProperties@@XZ",
+     reinterpret_cast<std::uintptr_t>(&GXGetDisplayProperties)},
+    {"GX.dll", 0, "?GXIsDisplayDRAMBuffer@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXIsDisplayDRAMBuffer)},
+    {"GX.dll", 0, "?GXCloseDisplay@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXCloseDisplay)},
+};
+
+std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name)
+{
+    for (const Export &entry : kExports)
+    {
+        const bool isMatch = ordinal != 0 ? entry.ordinal == ordinal
+                                          : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
+        if (strcasecmp(entry.dll, dll) == 0 && isMatch)
+        {
+            return entry.function;
+        }
+    }
+    const std::string what = ordinal != 0 ? "ordinal " + std::to_string(ordinal) : std::string(name);
+    Fail(std::string("the image imports ") + dll + " " + what + ", which the stand-in does not export");
+}
+
+// The loader: the PE image's fields it reads, at their offsets.
+
+constexpr std::uint32_t kImportDirectory = 1;
+constexpr std::uint32_t kRelocationDirectory = 5;
+constexpr std::uint32_t kOrdinalFlag = 0x80000000U;
+constexpr std::uint16_t kRelocationHighLow = 3;
+constexpr std::uint16_t kRelocationPadding = 0;
+
+class Image
+{
+  public:
+    explicit Image(std::vector<unsigned char> file) : file_(std::move(file))
+    {
+        if (file_.size() < 0x40 || Word16(file_.data()) != 0x5A4D)
+        {
+            Fail("not an MZ image");
+        }
+        headers_ = Word32(file_.data() + 0x3C);
+        if (headers_ + 0xF8 > file_.size() || Word32(file_.data() + headers_) != 0x4550)
+        {
+            Fail("no PE headers");
+        }
+        const std::uint16_t machine = Field16(4);
+        if (machine != 0x01C0 && machine != 0x01C2)
+        {
+            Fail("machine " + Hex(machine) + " is not ARM or ARMV4I");
+        }
+        if (Field16(24) != 0x10B || Field16(24 + 68) != 9)
+        {
+            Fail("not a PE32 image for the Windows CE GUI subsystem");
+        }
+    }
+
+    [[nodiscard]] std::uint32_t PreferredBase() const { return Field32(24 + 28); }
+
+    // Maps the headers and the sections at base, and relocates them there.
+    [[nodiscard]] unsigned char *Map(std::uint32_t base) const
+    {
+        const std::uint32_t size = Field32(24 + 56);
+        if (Field32(24 + 60) > file_.size() || Field32(24 + 60) > size)
+        {
+            Fail("the headers lie outside the file or the image");
+        }
+        void *at = mmap(reinterpret_cast<void *>(static_cast<std::uintptr_t>(base)), size,
+                        PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (at == MAP_FAILED || at != reinterpret_cast<void *>(static_cast<std::uintptr_t>(base)))
+        {
+            Fail("cannot map " + Hex(size) + " bytes at " + Hex(base));
+        }
+        auto *image = static_cast<unsigned char *>(at);
+        std::memcpy(image, file_.data(), Field32(24 + 60));
+        ForEachSection([&](const unsigned char *section) {
+            const std::uint32_t raw = Word32(section + 16);
+            if (Word32(section + 20) + raw > file_.size() || Word32(section + 12) + raw > size)
+            {
+                Fail("a section lies outside the file or the image");
+            }
+            std::memcpy(image + Word32(section + 12), file_.data() + Word32(section + 20), raw);
+        });
+        Relocate(image, base - PreferredBase());
+        return image;
+    }
+
+    void Bind(unsigned char *image) const
+    {
+        for (const unsigned char *descriptor = image + DirectoryRva(kImportDirectory);
+             Word32(descriptor + 12) != 0; descriptor += 20)
+        {
+            const char *dll = reinterpret_cast<const char *>(image + Word32(descriptor + 12));
+            const std::uint32_t lookup =
+                Word32(descriptor) != 0 ? Word32(descriptor) : Word32(descriptor + 16);
+            auto *slot = reinterpret_cast<std::uint32_t *>(image + Word32(descriptor + 16));
+            for (const unsigned char *entry = image + lookup; Word32(entry) != 0; entry += 4, ++slot)
+            {
+                const std::uint32_t value = Word32(entry);
+                // A name is a hint/name entry: two bytes of hint, then the name.
+                const std::uintptr_t function =
+                    (value & kOrdinalFlag) != 0
+                        ? Exported(dll, value & 0xFFFFU, nullptr)
+                        : Exported(dll, 0, reinterpret_cast<const char *>(image + value + 2));
+                *slot = static_cast<std::uint32_t>(function);
+            }
+        }
+    }
+
+    // Read, write and execute as each section says; the headers read-only.
+    void Protect(unsigned char *image) const
+    {
+        mprotect(image, Field32(24 + 60), PROT_READ);
+        ForEachSection([&](const unsigned char *section) {
+            const std::uint32_t flags = Word32(section + 36);
+            const int protection = ((flags & 0x40000000U) != 0 ? PROT_READ : 0) |
+                                   ((flags & 0x80000000U) != 0 ? PROT_WRITE : 0) |
+                                   ((flags & 0x20000000U) != 0 ? PROT_EXEC : 0);
+            unsigned char *start = image + Word32(section + 12);
+            if (mprotect(start, Word32(section + 8), protection) != 0)
+            {
+                Fail("cannot protect a section at " + Hex(Word32(section + 12)));
+            }
+            __builtin___clear_cache(reinterpret_cast<char *>(start),
+                                    reinterpret_cast<char *>(start + Word32(section + 8)));
+        });
+    }
+
+    [[nodiscard]] std::uint32_t Entry() const { return Field32(24 + 16); }
+
+  private:
+    static std::uint16_t Word16(const unsigned char *at)
+    {
+        std::uint16_t value = 0;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    }
+
+    static std::uint32_t Word32(const unsigned char *at)
+    {
+        std::uint32_t value = 0;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    }
+
+    // Fields of the COFF header (offset 4 on) and the optional header (offset 24 on).
+    [[nodiscard]] std::uint16_t Field16(std::uint32_t offset) const
+    {
+        return Word16(file_.data() + headers_ + offset);
+    }
+    [[nodiscard]] std::uint32_t Field32(std::uint32_t offset) const
+    {
+        return Word32(file_.data() + headers_ + offset);
+    }
+    [[nodiscard]] std::uint32_t DirectoryRva(std::uint32_t index) const
+    {
+        return Field32(24 + 96 + 8 * index);
+    }
+    [[nodiscard]] std::uint32_t DirectorySize(std::uint32_t index) const
+    {
+        return Field32(24 + 96 + 8 * index + 4);
+    }
+
+    template <typename Visit> void ForEachSection(Visit visit) const
+    {
+        const unsigned char *first = file_.data() + headers_ + 24 + Field16(20);
+        for (std::uint16_t i = 0; i < Field16(6); ++i)
+        {
+            visit(first + 40 * i);
+        }
+    }
+
+    void Relocate(unsigned char *image, std::uint32_t delta) const
+    {
+        if (delta == 0)
+        {
+            return;
+        }
+        const unsigned char *block = image + DirectoryRva(kRelocationDirectory);
+        const unsigned char *end = block + DirectorySize(kRelocationDirectory);
+        while (block < end)
+        {
+            const std::uint32_t page = Word32(block);
+            const std::uint32_t size = Word32(block + 4);
+            for (std::uint32_t at = 8; at < size; at += 2)
+            {
+                const std::uint16_t entry = Word16(block + at);
+                if (entry >> 12 == kRelocationHighLow)
+                {
+                    unsigned char *word = image + page + (entry & 0xFFFU);
+                    const std::uint32_t value = Word32(word) + delta;
+                    std::memcpy(word, &value, sizeof value);
+                }
+                else if (entry >> 12 != kRelocationPadding)
+                {
+                    Fail("relocation type " + std::to_string(entry >> 12) + " at " +
+                         Hex(page + (entry & 0xFFFU)));
+                }
+            }
+            block += size;
+        }
+    }
+
+    std::vector<unsigned char> file_;
+    std::uint32_t headers_ = 0;
+};
+
+// Calls entry(r0..r3 = arguments) on the stack that starts at stackTop, and returns r0.
+extern "C" int CallOnStack(std::uintptr_t entry, const std::uintptr_t *arguments, void *stackTop);
+asm(R"(
+    .text
+    .arm
+    .balign 4
+    .global CallOnStack
+    .type CallOnStack, %function
+CallOnStack:
+    push {r4, lr}
+    mov r4, sp
+    mov sp, r2
+    mov ip, r0
+    ldm r1, {r0-r3}
+    blx ip
+    mov sp, r4
+    pop {r4, pc}
+)");
+
+// CE's default stack reserve; CE keeps the stack aligned to 4 bytes, not the 8 that ARM Linux does.
+alignas(8) unsigned char g_stack[64 * 1024];
+constexpr std::uintptr_t kShowWindow = 5; // SW_SHOW
+const char16_t kEmptyCommandLine[] = u"";
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::uint32_t base = 0;
+    bool rebased = false;
+    if (argc == 4 && std::strcmp(argv[1], "--base") == 0)
+    {
+        base = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 0));
+        rebased = true;
+        if (base % 0x10000 != 0)
+        {
+            Fail("an image's base is a multiple of 64 KiB, as Windows CE places images");
+        }
+    }
+    else if (argc != 2)
+    {
+        std::fprintf(stderr, "usage: wince_stand_in [--base ADDRESS] IMAGE.exe\n");
+        return 2;
+    }
+    std::ifstream file(argv[argc - 1], std::ios::binary);
+    if (!file)
+    {
+        Fail(std::string("cannot read ") + argv[argc - 1]);
+    }
+    const Image image(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}));
+    unsigned char *mapped = image.Map(rebased ? base : image.PreferredBase());
+    image.Bind(mapped);
+    image.Protect(mapped);
+
+    const std::uintptr_t arguments[4] = {reinterpret_cast<std::uintptr_t>(mapped), 0,
+                                         reinterpret_cast<std::uintptr_t>(kEmptyCommandLine), kShowWindow};
+    const int status = CallOnStack(reinterpret_cast<std::uintptr_t>(mapped + image.Entry()), arguments,
+                                   g_stack + sizeof g_stack - 4);
+    std::printf("exit status: %d\n", status);
+    for (const std::string &line : g_debugLines)
+    {
+        std::printf("debug: %s\n", line.c_str());
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""Checks a device image as a Windows CE loader and an ARM processor of its target would take it:
+its headers, sections, imports and base relocations, and that its code is the linked code, with
+nothing newer than the target's architecture and no Thumb code.
+
+Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF
+TARGET is armv4 or armv4i; ELF is the executable the image was written from.
+"""
+import re
+import subprocess
+import sys
+import tempfile
+
+import pefile
+
+# The machine type, and the architecture as objdump names it.
+TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
+EXECUTE, WRITE = 0x20000000, 0x80000000
+HIGHLOW, PADDING = 3, 0
+
+target, objdump, objcopy, readelf, gx_def, image, elf = sys.argv[1:]
+machine, architecture = TARGETS[target]
+failures = []
+
+
+def check(ok, got):
+    if not ok:
+        failures.append(got)
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+pe = pefile.PE(image)
+header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+check(header.Machine == machine, f"machine 0x{header.Machine:04X}")
+check(optional.Subsystem == 9, f"subsystem {optional.Subsystem}")
+for kind in ("OperatingSystem", "Subsystem"):
+    version = (getattr(optional, f"Major{kind}Version"), getattr(optional, f"Minor{kind}Version"))
+    check(version == (3, 0), f"{kind} version {version}")
+check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
+check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
+      f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
+
+code = [s for s in pe.sections if s.Characteristics & EXECUTE]
+check(len(code) == 1 and code[0].contains_rva(optional.AddressOfEntryPoint),
+      f"executable sections {[s.Name for s in code]}, entry at 0x{optional.AddressOfEntryPoint:X}")
+for section in pe.sections:
+    check(section.Characteristics & (EXECUTE | WRITE) != EXECUTE | WRITE, f"{section.Name} writable and executable")
+
+with open(gx_def, encoding="ascii") as lines:
+    gx_names = re.findall(r"^\s*\S+\s*==\s*(\S+)\s*$", lines.read(), re.MULTILINE)
+imports = {dll.dll.decode(): [f.ordinal or f.name.decode() for f in dll.imports] for dll in pe.DIRECTORY_ENTRY_IMPORT}
+check(imports == {"COREDLL.dll": [858, 1097], "GX.dll": gx_names}, f"imports {imports}")
+
+relocated = []
+for block in pe.DIRECTORY_ENTRY_BASERELOC:
+    for entry in (e for e in block.entries if e.type != PADDING):
+        word = pe.get_dword_at_rva(entry.rva)
+        check(entry.type == HIGHLOW, f"relocation type {entry.type} at 0x{entry.rva:X}")
+        check(optional.ImageBase <= word < optional.ImageBase + optional.SizeOfImage,
+              f"relocation at 0x{entry.rva:X} on 0x{word:08X}, outside the image")
+        relocated.append(entry.rva)
+# Every word the linker wrote an absolute address into, and nothing else, is relocated.
+absolute = [int(line.split()[0], 16) - optional.ImageBase for line in run(readelf, "-rW", elf).splitlines()
+            if " R_ARM_ABS32 " in line]
+unrelocated, stray = sorted(set(absolute) - set(relocated)), sorted(set(relocated) - set(absolute))
+check(not unrelocated and not stray,
+      f"addresses not relocated at {list(map(hex, unrelocated))}, relocations of no address at {list(map(hex, stray))}")
+
+if len(code) == 1:
+    with tempfile.NamedTemporaryFile() as linked:
+        run(objcopy, "-O", "binary", "--only-section=.text", elf, linked.name)
+        check(code[0].get_data()[:code[0].Misc_VirtualSize] == linked.read(), "code that is not the ELF's .text")
+
+
+def instructions(arch):
+    return [line for line in run(objdump, "-d", "-m", arch, elf).splitlines() if re.match(r" +[0-9a-f]+:\t", line)]
+
+
+# An instruction of a later architecture decodes differently, or not at all, for the target's.
+for mine, latest in zip(instructions(architecture), instructions("arm_any")):
+    check(mine == latest and "UNDEFINED" not in mine and "UNPREDICTABLE" not in mine,
+          f"not {architecture}: {latest.strip()}")
+thumb = [line for line in run(readelf, "-sW", elf).splitlines() if re.search(r" \$t(\.\d+)?$", line)]
+check(not thumb, f"Thumb code: {thumb}")
+
+for failure in failures:
+    print(f"FAIL: {image}: {failure}")
+if failures:
+    sys.exit(1)
+print(f"{image}: a Windows CE {target.upper()} image as intended")
