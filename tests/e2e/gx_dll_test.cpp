@@ -42,6 +42,20 @@ void CheckProperties(const GXDisplayProperties &actual, const GXDisplayPropertie
     }
 }
 
+// The last line GX.dll wrote with OutputDebugString. Wine raises DBG_PRINTEXCEPTION_C with the whole
+// line for it (its own log cuts long lines), so a handler of this process reads it as written.
+std::string g_debugLine;
+
+LONG CALLBACK RecordDebugLine(EXCEPTION_POINTERS *exception)
+{
+    const EXCEPTION_RECORD *record = exception->ExceptionRecord;
+    if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
+    {
+        g_debugLine = reinterpret_cast<const char *>(record->ExceptionInformation[1]);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 void Simulate(const wchar_t *value)
 {
     SetEnvironmentVariableW(kSimulationVariable, value);
@@ -115,6 +129,7 @@ void RefusesMalformedSimulations()
     for (const wchar_t *value : malformed)
     {
         Simulate(value);
+        g_debugLine.clear();
         const int opened = GXOpenDisplay(nullptr, GX_FULLSCREEN);
         if (opened != 0)
         {
@@ -122,15 +137,34 @@ void RefusesMalformedSimulations()
             ++g_failures;
             GXCloseDisplay();
         }
+        const std::string said = "GX.dll: GX_SIMULATED_DISPLAY=\"" +
+                                 std::string(value, value + std::wcslen(value)) + "\" is malformed at ";
+        if (g_debugLine.rfind(said, 0) != 0)
+        {
+            std::printf("FAIL: GX_SIMULATED_DISPLAY=\"%ls\" was refused with the reason \"%s\"\n", value,
+                        g_debugLine.c_str());
+            ++g_failures;
+        }
+    }
+
+    // The reason for a value of thousands of characters is cut to the 1023 of a debug line.
+    const std::string longValue = "240,320,2,480,16,0xA0," + std::string(3000, '0') + "x";
+    Simulate(std::wstring(longValue.begin(), longValue.end()).c_str());
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) == 0, "a long malformed value is refused");
+    const std::string cut = ("GX.dll: GX_SIMULATED_DISPLAY=\"" + longValue).substr(0, 1023);
+    if (g_debugLine != cut)
+    {
+        std::printf(
+            "FAIL: a long value's reason is %zu characters, \"%.60s...\", not the first 1023 of its line\n",
+            g_debugLine.size(), g_debugLine.c_str());
+        ++g_failures;
     }
     Simulate(nullptr);
 }
 
-// Another process opens the display and exits without closing it: the display must be free again,
-// also when another handle keeps the claim alive, so that it is found abandoned.
-void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
+// Whether another process, started now, can open the display (it opens it and exits without closing).
+bool AnotherProcessOpensTheDisplay()
 {
-    HANDLE otherHandle = keepClaimAlive ? CreateMutexW(nullptr, FALSE, kDisplayClaimName) : nullptr;
     wchar_t commandLine[MAX_PATH + 32];
     GetModuleFileNameW(nullptr, commandLine, MAX_PATH);
     wcscat(commandLine, L" --open-and-exit");
@@ -142,11 +176,30 @@ void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
           "the child process starts");
     DWORD childStatus = 0;
     Check(WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0 &&
-              GetExitCodeProcess(child.hProcess, &childStatus) && childStatus == 1,
-          "the child opened the display and exited");
+              GetExitCodeProcess(child.hProcess, &childStatus),
+          "the child process ends");
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+    return childStatus == 1;
+}
 
+// A process that closed the display but keeps running must not keep it from others, also while
+// another handle keeps the claim alive (as another process's open does).
+void GivesUpTheDisplayOnClose()
+{
+    HANDLE otherHandle = CreateMutexW(nullptr, FALSE, kDisplayClaimName);
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the display opens");
+    GXCloseDisplay();
+    Check(AnotherProcessOpensTheDisplay(), "another process opens the display this running process closed");
+    CloseHandle(otherHandle);
+}
+
+// Another process opens the display and exits without closing it: the display must be free again,
+// also when another handle keeps the claim alive, so that it is found abandoned.
+void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
+{
+    HANDLE otherHandle = keepClaimAlive ? CreateMutexW(nullptr, FALSE, kDisplayClaimName) : nullptr;
+    Check(AnotherProcessOpensTheDisplay(), "the child opened the display and exited");
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0,
           keepClaimAlive ? "the display opens after its holder exited without closing, claim abandoned"
                          : "the display opens after its holder exited without closing");
@@ -161,6 +214,7 @@ void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
 
 int wmain(int argc, wchar_t **argv)
 {
+    AddVectoredExceptionHandler(1, RecordDebugLine);
     if (argc > 1 && std::wcscmp(argv[1], L"--open-and-exit") == 0)
     {
         return GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0 ? 1 : 0;
@@ -168,6 +222,7 @@ int wmain(int argc, wchar_t **argv)
     ChecksTheScreen();
     ReportsTheSimulatedDisplay();
     RefusesMalformedSimulations();
+    GivesUpTheDisplayOnClose();
     TakesOverTheDisplayOfAProcessThatExited(false);
     TakesOverTheDisplayOfAProcessThatExited(true);
     std::printf("%d failed\n", g_failures);
