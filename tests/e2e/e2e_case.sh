@@ -25,13 +25,13 @@ observed=${observed%$'\n'}
 if [ "$status" -eq 124 ]; then
     echo "FAIL: the driver did not end within $limit s; it read:"
     printf '%s\n' "$observed"
-    echo "Wine's log:"
-    cat "$log"
+    echo "the last lines of Wine's log:"
+    tail -n 40 "$log"
     exit 1
 fi
 if ! diff -u "$expected" <(printf '%s\n' "$observed"); then
-    echo "FAIL: the box differs from $expected (- expected, + read); driver status $status, Wine's log:"
-    cat "$log"
+    echo "FAIL: the box differs from $expected (- expected, + read); driver status $status, the last lines of Wine's log:"
+    tail -n 40 "$log"
     exit 1
 fi
 printf '%s\n' "$observed"
