@@ -50,7 +50,7 @@ R_ARM_ABS32 = 2
 R_ARM_POSITION_INDEPENDENT = {28, 29, 40}
 IMAGE_REL_BASED_HIGHLOW = 3
 
-Section = namedtuple("Section", "name type flags address size data")
+Section = namedtuple("Section", "name type flags address size data target")  # target: a REL section's
 
 
 class Refusal(Exception):
@@ -98,16 +98,18 @@ def read_elf(path):
     headers = [struct.unpack_from("<IIIIIIIIII", data, sections_at + 40 * i) for i in range(count)]
     names = data[headers[names_index][4]:]
     sections = []
-    for name, kind, flags, address, offset, size, *_ in headers:
+    for name, kind, flags, address, offset, size, _, target, _, _ in headers:
         contents = b"" if kind == SHT_NOBITS else data[offset:offset + size]
-        sections.append(Section(names[name:names.index(b"\0", name)].decode(), kind, flags, address, size, contents))
+        sections.append(Section(names[name:names.index(b"\0", name)].decode(), kind, flags, address, size, contents,
+                                target))
     return entry, sections
 
 
 def absolute_words(sections):
     """The addresses of the words that hold an address, from the link's relocations."""
     words = []
-    for relocations in (s for s in sections if s.type == SHT_REL):
+    # Only the relocations of loaded sections: those of debugging information are not in the image.
+    for relocations in (s for s in sections if s.type == SHT_REL and sections[s.target].flags & SHF_ALLOC):
         for address, info in struct.iter_unpack("<II", relocations.data):
             kind = info & 0xFF
             if kind == R_ARM_ABS32:
