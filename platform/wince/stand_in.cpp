@@ -423,8 +423,13 @@ int main(int argc, char **argv)
 
     const std::uintptr_t arguments[4] = {reinterpret_cast<std::uintptr_t>(mapped), 0,
                                          reinterpret_cast<std::uintptr_t>(kEmptyCommandLine), kShowWindow};
-    const int status = CallOnStack(reinterpret_cast<std::uintptr_t>(mapped + image.Entry()), arguments,
-                                   g_stack + sizeof g_stack - 4);
+    unsigned char *const stackTop = g_stack + sizeof g_stack - 4;
+    if (reinterpret_cast<std::uintptr_t>(stackTop) % 8 != 4)
+    {
+        Fail("the entry's stack would be aligned to 8 bytes, which CE does not promise");
+    }
+    const int status =
+        CallOnStack(reinterpret_cast<std::uintptr_t>(mapped + image.Entry()), arguments, stackTop);
     std::printf("exit status: %d\n", status);
     for (const std::string &line : g_debugLines)
     {

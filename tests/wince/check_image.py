@@ -10,12 +10,17 @@ import re
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 import pefile
 
 # The machine type, and the architecture as objdump names it.
 TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
+CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
+# Each section's characteristics: code; read-only data; the imports, which the loader writes; the
+# data, with nothing in the file; the relocations, which the loader may discard.
+SECTIONS = {".text": 0x60000020, ".rdata": 0x40000040, ".idata": 0xC0000040, ".data": 0xC0000080, ".reloc": 0x42000040}
 HIGHLOW, PADDING = 3, 0
 
 target, objdump, objcopy, readelf, gx_def, image, elf = sys.argv[1:]
@@ -40,6 +45,25 @@ for kind in ("OperatingSystem", "Subsystem"):
     version = (getattr(optional, f"Major{kind}Version"), getattr(optional, f"Minor{kind}Version"))
     check(version == (3, 0), f"{kind} version {version}")
 check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
+# EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
+check(header.Characteristics == 0x010E, f"COFF characteristics 0x{header.Characteristics:04X}")
+sections = {s.Name.rstrip(b"\0").decode(): s for s in pe.sections}
+check({name: s.Characteristics for name, s in sections.items()} == SECTIONS,
+      f"sections {[(name, hex(s.Characteristics)) for name, s in sections.items()]}")
+
+
+def total(kind, size):
+    return sum(getattr(s, size) for s in pe.sections if s.Characteristics & kind)
+
+
+last = pe.sections[-1]
+fields = {"SizeOfCode": total(CODE, "SizeOfRawData"), "SizeOfInitializedData": total(INITIALIZED, "SizeOfRawData"),
+          "SizeOfUninitializedData": total(UNINITIALIZED, "Misc_VirtualSize"), "SizeOfHeaders": 0x200,
+          "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + 0xFFF) & ~0xFFF,
+          "BaseOfCode": pe.sections[0].VirtualAddress, "BaseOfData": pe.sections[1].VirtualAddress,
+          "SizeOfStackReserve": 0x10000, "DllCharacteristics": 0, "NumberOfRvaAndSizes": 16}
+got = {field: getattr(optional, field) for field in fields}
+check(got == fields, f"header fields {got}, not {fields}")
 check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
       f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
 
@@ -56,6 +80,7 @@ check(imports == {"COREDLL.dll": [858, 1097], "GX.dll": gx_names}, f"imports {im
 
 relocated = []
 for block in pe.DIRECTORY_ENTRY_BASERELOC:
+    check(block.struct.SizeOfBlock % 4 == 0, f"relocation block of {block.struct.SizeOfBlock} bytes, not padded to 4")
     for entry in (e for e in block.entries if e.type != PADDING):
         word = pe.get_dword_at_rva(entry.rva)
         check(entry.type == HIGHLOW, f"relocation type {entry.type} at 0x{entry.rva:X}")
@@ -87,8 +112,17 @@ def instructions(arch):
 for mine, latest in zip(instructions(architecture), instructions("arm_any")):
     check(mine == latest and "UNDEFINED" not in mine and "UNPREDICTABLE" not in mine,
           f"not {architecture}: {latest.strip()}")
+# ARMV4I code enters and leaves code only with bx or blx, which interwork with Thumb on ARMv4T:
+# nothing loads or moves pc. ARMV4 code has no bx at all: StrongARM lacks it.
+for line in instructions(architecture):
+    writes_pc = re.search(r"\t(pop|ldm\w*)\t.*\bpc\}|\t\w+\tpc, ", line)
+    check(not (writes_pc if machine == 0x01C2 else re.search(r"\tbl?x\w*\t", line)), f"not {target}: {line.strip()}")
 thumb = [line for line in run(readelf, "-sW", elf).splitlines() if re.search(r" \$t(\.\d+)?$", line)]
 check(not thumb, f"Thumb code: {thumb}")
+
+readme = (Path(image).parents[1] / "README.txt").read_bytes()
+line_feeds, line_ends = readme.count(b"\n"), readme.count(b"\r\n")
+check(0 < line_feeds == line_ends, f"README.txt: {line_ends} of {line_feeds} line feeds are CRLF")
 
 for failure in failures:
     print(f"FAIL: {image}: {failure}")

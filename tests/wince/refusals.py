@@ -43,6 +43,15 @@ def with_replaced(old, new):
     return edited
 
 
+def with_characteristics(section, flags):
+    data = bytearray(Path(image).read_bytes())
+    at = data.index(section.ljust(8, b"\0")) + 36  # the section header's Characteristics
+    data[at:at + 4] = flags.to_bytes(4, "little")
+    edited = work / "protected.exe"
+    edited.write_bytes(data)
+    return edited
+
+
 def ordinal(number):
     return (0x80000000 | number).to_bytes(4, "little")  # an import lookup entry by ordinal
 
@@ -68,6 +77,13 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or result.stderr.strip() != f"error: {said}" or result.stdout:
             failures.append(f"the stand-in ran an image with {new!r}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # A section without execute or write rights must be mapped without them: the run then faults.
+    for section, flags in [(b".text", 0x60000020 & ~0x20000000), (b".data", 0xC0000080 & ~0x80000000)]:
+        result = run(*stand_in, with_characteristics(section, flags))
+        if result.returncode == 0 or "exit status" in result.stdout:
+            failures.append(f"the stand-in ran {section!r} with characteristics 0x{flags:08X}: status "
+                            f"{result.returncode}, {result.stdout!r}")
 
 for failure in failures:
     print(f"FAIL: {failure}")
