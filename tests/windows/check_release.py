@@ -26,6 +26,11 @@ def check(condition, what, got):
 
 MACHINE_AND_MAGIC = {"32": (0x014C, 0x10B), "64": (0x8664, 0x20B)}  # i386 PE32, AMD64 PE32+
 MANIFEST_PROCESSOR = {"32": "x86", "64": "amd64"}
+# Windows reads a manifest's elements only in their namespaces.
+NAMESPACES = {"asm.v1": "urn:schemas-microsoft-com:asm.v1", "asm.v3": "urn:schemas-microsoft-com:asm.v3",
+              "compatibility.v1": "urn:schemas-microsoft-com:compatibility.v1",
+              "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+              "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
 ALLOWED_IMPORTS = {
     "DisplayDiagnostics.exe": {"kernel32.dll", "user32.dll", "msvcrt.dll", "gx.dll"},
     "GX.dll": {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"},
@@ -45,6 +50,7 @@ with open(gx_def_path, encoding="ascii") as gx_def:
 
 release = zipfile.ZipFile(zip_path)
 folder = zip_path.rsplit("/", 1)[-1].removesuffix(".zip")
+check(folder == f"DisplayDiagnostics-{version}-win{bits}", "the release's name", folder)
 files = sorted(name.removeprefix(folder + "/") for name in release.namelist() if not name.endswith("/"))
 check(files == ["DisplayDiagnostics.exe", "GX.dll", "README.txt"], f"{folder}/ holds", files)
 
@@ -64,11 +70,15 @@ def resources(pe):
 
 
 def version_strings(pe):
-    strings = {}
+    """The strings, and the (language, code page) pairs of their tables and of Translation, as 040904B0."""
+    strings, tables, translations = {}, [], []
     for info in pe.FileInfo[0] if hasattr(pe, "FileInfo") else []:
         for table in getattr(info, "StringTable", []):
             strings.update({key.decode(): value.decode() for key, value in table.entries.items()})
-    return strings
+            tables.append(table.LangID.decode().upper())
+        for var in getattr(info, "Var", []):
+            translations += ["".join(word[2:] for word in var.entry.get(b"Translation", "").split()).upper()]
+    return strings, tables, translations
 
 
 def name_pointer_table(pe):
@@ -90,7 +100,8 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
     numeric = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16)
     check(".".join(map(str, numeric)) == version, f"{name}'s FILEVERSION", numeric)
     check(fixed.FileType == FILE_TYPE[name], f"{name}'s file type", fixed.FileType)
-    strings = version_strings(pe)
+    strings, tables, translations = version_strings(pe)
+    check(tables == translations == ["040904B0"], f"{name}'s string tables and Translation", (tables, translations))
     for key, expected in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Display Diagnostics"),
                           ("OriginalFilename", name)):
         check(strings.get(key) == expected, f"{name}'s {key}", strings.get(key))
@@ -109,22 +120,34 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
     # Windows reads an exe's manifest only as resource 1.
     manifests = found.get(RT_MANIFEST, {})
     check(list(manifests) == [1], f"{name}'s manifest resource IDs", list(manifests))
-    manifest = list(ElementTree.fromstring(manifests.get(1, b"<none/>")).iter())
-    # Tags carry their namespace, {urn:...}name; the program's own identity comes first.
-    elements = {}
-    for element in manifest:
-        elements.setdefault(element.tag.rsplit("}", 1)[-1], element)
-    for tag, key, expected in (("assemblyIdentity", "processorArchitecture", MANIFEST_PROCESSOR[bits]),
-                               ("requestedExecutionLevel", "level", "asInvoker")):
-        got = elements[tag].get(key) if tag in elements else None
-        check(got == expected, f"{name}'s manifest {tag} {key}", got)
-    texts = {tag: (element.text or "").strip() for tag, element in elements.items()}
-    check(texts.get("dpiAware") == "true/pm", f"{name}'s manifest dpiAware", texts.get("dpiAware"))
-    check("PerMonitorV2" in texts.get("dpiAwareness", ""), f"{name}'s manifest dpiAwareness", texts.get("dpiAwareness"))
-    supported = {element.get("Id") for element in manifest if element.tag.endswith("}supportedOS")}
-    check(supported == SUPPORTED_OS, f"{name}'s manifest supportedOS", sorted(supported))
-    identities = [element.get("name") for element in manifest if element.tag.endswith("}assemblyIdentity")]
-    check("Microsoft.Windows.Common-Controls" in identities, f"{name}'s manifest dependencies", identities)
+    manifest = ElementTree.fromstring(manifests.get(1, b"<none/>"))
+    check((manifest.tag, manifest.attrib) == (f"{{{NAMESPACES['asm.v1']}}}assembly", {"manifestVersion": "1.0"}),
+          f"{name}'s manifest root", (manifest.tag, manifest.attrib))
+
+    def attributes(path):
+        element = manifest.find(path, NAMESPACES)
+        return None if element is None else element.attrib
+
+    # The program's identity, its rights, and the one dependency, whose identity must resolve exactly.
+    for path, expected in (
+            ("asm.v1:assemblyIdentity", {"type": "win32", "name": "DisplayDiagnostics", "version": f"{version}.0",
+                                         "processorArchitecture": MANIFEST_PROCESSOR[bits]}),
+            ("asm.v3:trustInfo/asm.v3:security/asm.v3:requestedPrivileges/asm.v3:requestedExecutionLevel",
+             {"level": "asInvoker", "uiAccess": "false"}),
+            ("asm.v1:dependency/asm.v1:dependentAssembly/asm.v1:assemblyIdentity",
+             {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+              "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"})):
+        check(attributes(path) == expected, f"{name}'s manifest {path}", attributes(path))
+    settings = "asm.v3:application/asm.v3:windowsSettings/"
+    for path, expected in ((settings + "ws2005:dpiAware", "true/pm"),
+                           (settings + "ws2016:dpiAwareness", "PerMonitorV2, PerMonitor")):
+        check(manifest.findtext(path, None, NAMESPACES) == expected, f"{name}'s manifest {path}",
+              manifest.findtext(path, None, NAMESPACES))
+    supported = [(element.tag, element.attrib) for element in
+                 manifest.iterfind("compatibility.v1:compatibility/compatibility.v1:application/*", NAMESPACES)]
+    check(sorted(supported, key=str) == [(f"{{{NAMESPACES['compatibility.v1']}}}supportedOS", {"Id": os_id})
+                                         for os_id in sorted(SUPPORTED_OS)],
+          f"{name}'s manifest supportedOS", supported)
 
 for failure in failures:
     print(f"FAIL: {failure}")
