@@ -12,21 +12,27 @@
 namespace
 {
 
-TEST(ScreenProperties, RowsArePaddedToFourBytes)
+TEST(ScreenProperties, RowsArePaddedToFourBytesAndTheMasksGiveTheFormat)
 {
     struct Case
     {
         int width, height, bitsPerPixel;
+        DWORD greenMask, format;
         LONG xPitch, yPitch;
     };
-    for (const Case &c : {Case{240, 320, 16, 2, 480}, Case{239, 320, 16, 2, 480}, Case{241, 320, 8, 1, 244},
-                          Case{321, 240, 24, 3, 964}, Case{640, 480, 32, 4, 2560}})
+    for (const Case &c :
+         {Case{240, 320, 16, 0x07E0, kfDirect | kfDirect565, 2, 480},
+          Case{239, 320, 16, 0x03E0, kfDirect | kfDirect555, 2, 480},
+          Case{240, 320, 16, 0, kfDirect | kfDirect555, 2, 480}, Case{241, 320, 8, 0, kfPalette, 1, 244},
+          Case{321, 240, 24, 0, kfDirect | kfDirect888, 3, 964},
+          Case{640, 480, 32, 0x00FF00, kfDirect | kfDirect888, 4, 2560}})
     {
-        const GXDisplayProperties p = ScreenProperties(c.width, c.height, c.bitsPerPixel, kfDirect);
+        const GXDisplayProperties p = ScreenProperties(c.width, c.height, c.bitsPerPixel,
+                                                       PixelFormatFlags(c.bitsPerPixel, c.greenMask));
         EXPECT_EQ(p.cbxPitch, c.xPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
         EXPECT_EQ(p.cbyPitch, c.yPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
-        EXPECT_EQ(p.ffFormat, kfDirect | (c.width > c.height ? kfLandscape : 0U))
-            << c.width << "x" << c.height;
+        EXPECT_EQ(p.ffFormat, c.format | (c.width > c.height ? kfLandscape : 0U))
+            << c.width << "x" << c.height << "x" << c.bitsPerPixel << " green 0x" << std::hex << c.greenMask;
     }
 }
 

@@ -66,17 +66,9 @@ bool ReadSimulatedDisplay(Display &display)
     return false;
 }
 
-DWORD PixelFormatFlags(HDC screen, int bitsPerPixel)
+// The green mask of the screen's bitmap format: only it tells 5-6-5 from 5-5-5 at 16 bits.
+DWORD GreenMask(HDC screen)
 {
-    if (bitsPerPixel <= 8)
-    {
-        return kfPalette;
-    }
-    if (bitsPerPixel > 16)
-    {
-        return kfDirect | kfDirect888;
-    }
-    // 16 bits are 5-6-5 or 5-5-5: only the screen's bitmap format tells which.
     struct
     {
         BITMAPINFOHEADER header;
@@ -91,8 +83,7 @@ DWORD PixelFormatFlags(HDC screen, int bitsPerPixel)
         GetDIBits(screen, bitmap, 0, 1, nullptr, bitmapInfo, DIB_RGB_COLORS);
     }
     DeleteObject(bitmap);
-    const bool is565 = info.header.biCompression == BI_BITFIELDS && info.masks[1] == 0x07E0;
-    return kfDirect | (is565 ? kfDirect565 : kfDirect555);
+    return info.header.biCompression == BI_BITFIELDS ? info.masks[1] : 0;
 }
 
 GXDisplayProperties PrimaryDisplayProperties()
@@ -101,7 +92,7 @@ GXDisplayProperties PrimaryDisplayProperties()
     const int width = GetDeviceCaps(screen, HORZRES);
     const int height = GetDeviceCaps(screen, VERTRES);
     const int bitsPerPixel = GetDeviceCaps(screen, BITSPIXEL);
-    const DWORD format = PixelFormatFlags(screen, bitsPerPixel);
+    const DWORD format = PixelFormatFlags(bitsPerPixel, bitsPerPixel == 16 ? GreenMask(screen) : 0);
     ReleaseDC(nullptr, screen);
     return ScreenProperties(width, height, bitsPerPixel, format);
 }

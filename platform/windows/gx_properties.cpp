@@ -172,6 +172,19 @@ void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading,
     out << L": " << Expected(reading.fault) << L"\n";
 }
 
+DWORD PixelFormatFlags(int bitsPerPixel, DWORD greenMask)
+{
+    if (bitsPerPixel <= 8)
+    {
+        return kfPalette;
+    }
+    if (bitsPerPixel > 16)
+    {
+        return kfDirect | kfDirect888;
+    }
+    return kfDirect | (greenMask == 0x07E0 ? kfDirect565 : kfDirect555);
+}
+
 GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat)
 {
     GXDisplayProperties properties = {};

@@ -130,6 +130,8 @@ void RefusesMalformedSimulations()
     {
         Simulate(value);
         g_debugLine.clear();
+        // Left over from an earlier call: an empty value is still set, not missing.
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
         const int opened = GXOpenDisplay(nullptr, GX_FULLSCREEN);
         if (opened != 0)
         {
@@ -194,6 +196,48 @@ void GivesUpTheDisplayOnClose()
     CloseHandle(otherHandle);
 }
 
+// Held by another thread, as by another process: each refused open leaves the handle count as it was.
+void RefusesAHeldDisplayWithoutLeaking()
+{
+    // [0] set by the holder once it holds the claim, [1] set to make it let go.
+    HANDLE events[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                        CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE holder = CreateThread(
+        nullptr, 0,
+        [](void *parameter) -> DWORD {
+            auto *const signals = static_cast<HANDLE *>(parameter);
+            HANDLE claim = CreateMutexW(nullptr, TRUE, kDisplayClaimName);
+            SetEvent(signals[0]);
+            WaitForSingleObject(signals[1], INFINITE);
+            ReleaseMutex(claim);
+            CloseHandle(claim);
+            return 0;
+        },
+        events, 0, nullptr);
+    WaitForSingleObject(events[0], INFINITE);
+    // A handle closed before the opens is the next one made, unless an open kept one (Wine counts
+    // no handles for GetProcessHandleCount).
+    HANDLE before = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(before);
+    for (int i = 0; i < 10; ++i)
+    {
+        Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) == 0, "a display held by another thread is refused");
+    }
+    HANDLE after = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(after);
+    if (after != before)
+    {
+        std::printf("FAIL: ten refused opens kept handles: a new handle is %p, before them %p\n", after,
+                    before);
+        ++g_failures;
+    }
+    SetEvent(events[1]);
+    WaitForSingleObject(holder, INFINITE);
+    CloseHandle(holder);
+    CloseHandle(events[0]);
+    CloseHandle(events[1]);
+}
+
 // Another process opens the display and exits without closing it: the display must be free again,
 // also when another handle keeps the claim alive, so that it is found abandoned.
 void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
@@ -223,6 +267,7 @@ int wmain(int argc, wchar_t **argv)
     ReportsTheSimulatedDisplay();
     RefusesMalformedSimulations();
     GivesUpTheDisplayOnClose();
+    RefusesAHeldDisplayWithoutLeaking();
     TakesOverTheDisplayOfAProcessThatExited(false);
     TakesOverTheDisplayOfAProcessThatExited(true);
     std::printf("%d failed\n", g_failures);
