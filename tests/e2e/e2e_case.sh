@@ -12,10 +12,12 @@ limit=60 # well inside the test's own timeout, so that a hang still shows Wine's
 if [ -n "$simulation" ]; then
     export GX_SIMULATED_DISPLAY="$simulation"
 fi
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+log=$(mktemp) out=$(mktemp)
+trap 'rm -f "$log" "$out"' EXIT
 status=0
-observed=$(timeout "$limit" "$wine_screen" run "$state" "$bin/e2e_driver.exe" "$@" </dev/null 2>"$log") || status=$?
+# Into a file, not a pipe: a crash debugger the driver starts would hold a pipe open past the limit.
+timeout "$limit" "$wine_screen" run "$state" "$bin/e2e_driver.exe" "$@" </dev/null >"$out" 2>"$log" || status=$?
+observed=$(cat "$out")
 if [ "$status" -eq "$skip_status" ]; then
     printf '%s\n' "$observed"
     exit "$skip_status"
@@ -23,6 +25,7 @@ fi
 observed+=$'\n'$("$wine_screen" debug-strings <"$log")
 observed=${observed%$'\n'}
 if [ "$status" -eq 124 ]; then
+    "$wine_screen" exec "$state" wineserver --kill || true # and whatever else it started on the screen
     echo "FAIL: the driver did not end within $limit s; it read:"
     printf '%s\n' "$observed"
     echo "the last lines of Wine's log:"
