@@ -77,6 +77,12 @@ with open(gx_def, encoding="ascii") as lines:
     gx_names = re.findall(r"^\s*\S+\s*==\s*(\S+)\s*$", lines.read(), re.MULTILINE)
 imports = {dll.dll.decode(): [f.ordinal or f.name.decode() for f in dll.imports] for dll in pe.DIRECTORY_ENTRY_IMPORT}
 check(imports == {"COREDLL.dll": [858, 1097], "GX.dll": gx_names}, f"imports {imports}")
+# The directories of the imports (descriptors, ended by an empty one), the IAT and the relocations.
+directory = [(d.VirtualAddress, d.Size) for d in optional.DATA_DIRECTORY]
+slots = [(dll.struct.FirstThunk, 4 * len(dll.imports) + 4) for dll in pe.DIRECTORY_ENTRY_IMPORT]
+expected = [(directory[1][0], 20 * len(slots) + 20), (slots[0][0], sum(size for _, size in slots)),
+            (sections[".reloc"].VirtualAddress, sections[".reloc"].Misc_VirtualSize)]
+check([directory[1], directory[12], directory[5]] == expected, f"directories {directory}, not {expected}")
 
 relocated = []
 for block in pe.DIRECTORY_ENTRY_BASERELOC:

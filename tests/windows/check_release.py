@@ -97,14 +97,19 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
     check(set(imports) <= ALLOWED_IMPORTS[name], f"{name} imports only system DLLs", sorted(imports))
 
     fixed = pe.VS_FIXEDFILEINFO[0]
-    numeric = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16)
-    check(".".join(map(str, numeric)) == version, f"{name}'s FILEVERSION", numeric)
+    for kind in ("File", "Product"):
+        words = (getattr(fixed, f"{kind}VersionMS"), getattr(fixed, f"{kind}VersionLS"))
+        numeric = (words[0] >> 16, words[0] & 0xFFFF, words[1] >> 16, words[1] & 0xFFFF)
+        check(numeric == (*map(int, version.split(".")), 0), f"{name}'s {kind.upper()}VERSION", numeric)
+    check(fixed.FileOS == 0x40004, f"{name}'s FILEOS (VOS_NT_WINDOWS32)", hex(fixed.FileOS))
     check(fixed.FileType == FILE_TYPE[name], f"{name}'s file type", fixed.FileType)
     strings, tables, translations = version_strings(pe)
     check(tables == translations == ["040904B0"], f"{name}'s string tables and Translation", (tables, translations))
     for key, expected in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Display Diagnostics"),
-                          ("OriginalFilename", name)):
+                          ("OriginalFilename", name), ("InternalName", name.rsplit(".", 1)[0])):
         check(strings.get(key) == expected, f"{name}'s {key}", strings.get(key))
+    check(strings.get("FileDescription", "").startswith("Display Diagnostics"), f"{name}'s FileDescription",
+          strings.get("FileDescription"))
 
     found = resources(pe)
     if name == "GX.dll":
