@@ -97,5 +97,23 @@ done
 said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
 [[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
 
+# e2e_case.sh with a wine-screen that shows one box and logs one debug string: the expected box
+# passes, another fails, a skip stays a skip.
+cat >"$work/wine-screen" <<'EOF'
+#!/bin/sh
+[ "$1" = run ] || exec "$REAL_WINE_SCREEN" "$@"
+echo "box for $GX_SIMULATED_DISPLAY" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\n"' >&2
+exit "$BOX_STATUS"
+EOF
+chmod +x "$work/wine-screen"
+printf 'box for 1,2\ndebug: GX.dll: why\n' >"$work/expected"
+for case in "0 1,2 0" "0 1,3 1" "77 1,2 77"; do
+    read -r status simulation expected <<<"$case"
+    said=$(BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
+        "$work/state" "$work" "$work/expected" "$simulation" 2>&1)
+    got=$?
+    [ $got = "$expected" ] || fail "e2e_case.sh, the box exiting $status for $simulation, exited $got: $said"
+done
+
 [ $failures -eq 0 ] && echo "the host scripts decide as this host and the stubs say"
 exit $failures
