@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """What the device build must refuse, naming it, rather than drop or guess: the image writer, an
-ELF section or relocation it does not know; the CE stand-in, an import it does not export.
+ELF section or relocation it does not know; the CAB writer, an image or name it cannot describe; the
+installer, a CAB the device would refuse; the CE stand-in, an import it does not export.
 
-Usage: refusals.py OBJCOPY READELF IMAGE_WRITER GX_DEF ELF IMAGE STAND_IN_COMMAND...
+Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
+IMAGE and CAB are the ARMV4 ones.
 """
 import re
 import subprocess
@@ -10,7 +12,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-objcopy, readelf, writer, gx_def, elf, image, *stand_in = sys.argv[1:]
+objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
 failures = []
 
 
@@ -43,6 +45,16 @@ def with_replaced(old, new):
     return edited
 
 
+def cab_with(at, value):
+    """The CAB with a 32-bit field of its setup file changed: it is stored uncompressed."""
+    data = bytearray(Path(cab).read_bytes())
+    at += data.index(b"MSCE")
+    data[at:at + 4] = value.to_bytes(4, "little")
+    edited = work / f"setup_field_{at}.cab"
+    edited.write_bytes(data)
+    return edited
+
+
 def ordinal(number):
     return (0x80000000 | number).to_bytes(4, "little")  # an import lookup entry by ordinal
 
@@ -58,6 +70,27 @@ with tempfile.TemporaryDirectory() as folder:
         result = run("/usr/bin/python3", writer, "image", "armv4", gx_def, edited, work / "refused.exe")
         if result.returncode == 0 or said not in result.stderr:
             failures.append(f"the writer took {edited.name}: status {result.returncode}, {result.stderr.strip()!r}")
+
+    # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
+    for target, shortcut, said in [
+        ("armv4i", "Display Diagnostics", "is for machine 0x01C0, not ARMV4I's 0x01C2"),
+        ("armv4", "Display\\Diagnostics", "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+    ]:
+        result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", image, shortcut)
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the CAB writer took {target} {shortcut!r}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
+
+    # What a device's installer refuses, and what the installer must say of it.
+    for edited, device, said in [
+        (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
+        (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
+        (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
+    ]:
+        result = run("/usr/bin/python3", installer, *device, edited, work / "device")
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the installer took {edited.name} {device}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
 
     # An import the stand-in lacks, and what the stand-in must say of it.
     for old, new, said in [
