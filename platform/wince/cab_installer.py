@@ -38,7 +38,8 @@ def read_cabinet(path):
         raise Refusal("not a cabinet (no MSCF header)")
     files_at, folder_count, file_count, flags = struct.unpack_from("<16xI6xHHH", data)
     if flags:
-        raise Refusal(f"cabinet flags 0x{flags:X} (a cabinet set or reserved fields), which this installer does not read")
+        raise Refusal(f"cabinet flags 0x{flags:X} (a cabinet set or reserved fields), which this installer "
+                      "does not read")
     folders = []
     for index in range(folder_count):
         start, blocks, compression = struct.unpack_from("<IHH", data, 36 + 8 * index)

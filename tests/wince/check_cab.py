@@ -50,13 +50,22 @@ def read_setup(data):
             yield head, data[at - size:at]
 
     strings = {i: text.decode("latin-1") for (i,), text in entries(offsets[0], counts[0], "<HH")}
-    words = lambda ids: [strings.get(i, i) for i in struct.unpack(f"<{len(ids) // 2}H", ids)]  # noqa: E731
+
+    def words(ids):
+        return [strings.get(i, i) for i in struct.unpack(f"<{len(ids) // 2}H", ids)]
+
     dirs = {i: words(ids) for (i,), ids in entries(offsets[1], counts[1], "<HH")}
     files = {number: (folder, name.decode("latin-1")) for (number, folder, _, _), name in
              entries(offsets[2], counts[2], "<HHHIH")}
     links = [(base, target, kind, words(ids)) for (_, _, base, target, kind), ids in
              entries(offsets[5], counts[5], "<HHHHHH")]
     return header, dirs, files, links
+
+
+def operations(document, folder):
+    """Each file or shortcut that _setup.xml's operations in a folder name, with its operation's Source."""
+    return {c.get("type"): c.find("characteristic/parm").get("value") for c in
+            document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
 
 
 setups = {}
@@ -66,7 +75,8 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     listed = run("cabextract", "-l", cab)
     members = [line.rsplit(b"| ", 1)[1].decode() for line in listed.stdout.splitlines() if b" | " in line][1:]
     tested = run("cabextract", "-t", cab)
-    check(listed.returncode == 0 and tested.returncode == 0, f"{cab}: cabextract: {(listed.stderr + tested.stderr).decode()}")
+    check(listed.returncode == 0 and tested.returncode == 0,
+          f"{cab}: cabextract: {(listed.stderr + tested.stderr).decode()}")
     check(members[:1] and members[0].endswith(".000"), f"{cab}: members {members}, the first not the setup file")
     setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
     header, dirs, files, links = setups[target] = read_setup(setup)
@@ -105,12 +115,10 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts")]
         check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links))],
               f"{cab}: _setup.xml says {said}")
-        sources = {c.get("type"): c.find("characteristic/parm").get("value")
-                   for c in document.iterfind(".//characteristic[@type='%InstallDir%']/characteristic[@type!='MakeDir']")}
+        sources = operations(document, "%InstallDir%")
         check({name: int(member[-3:]) for name, member in sources.items()}
               == numbers, f"{cab}: _setup.xml extracts {sources}")
-        targets = {c.get("type"): c.find("characteristic/parm").get("value")
-                   for c in document.iterfind(".//characteristic[@type='%CE11%']/characteristic[@type!='MakeDir']")}
+        targets = operations(document, "%CE11%")
         check(targets == {f"{SHORTCUTS[name]}.lnk": f"%InstallDir%\\{name}" for name in images},
               f"{cab}: _setup.xml's shortcuts {targets}")
 
