@@ -14,7 +14,8 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
-SHORTCUTS = {"DisplayDiagnostics.exe": "Display Diagnostics"}
+SHORTCUTS = {"DisplayDiagnostics.exe": "Display Diagnostics",
+             "DisplayDiagnostics-HiRes.exe": "Display Diagnostics (high resolution)"}
 STRONGARM = 2577
 # The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).
 # The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
