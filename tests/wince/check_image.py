@@ -3,8 +3,9 @@
 its headers, sections, imports and base relocations, and that its code is the linked code, with
 nothing newer than the target's architecture and no Thumb code.
 
-Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF
-TARGET is armv4 or armv4i; ELF is the executable the image was written from.
+Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF VIEW
+TARGET is armv4 or armv4i; ELF is the executable the image was written from. VIEW is legacy, or
+hi-res-aware for an image that declares itself high-resolution aware.
 """
 import re
 import subprocess
@@ -18,7 +19,7 @@ TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 HIGHLOW, PADDING = 3, 0
 
-target, objdump, objcopy, readelf, gx_def, image, elf = sys.argv[1:]
+target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
 machine, architecture = TARGETS[target]
 failures = []
 
@@ -39,6 +40,14 @@ check(optional.Subsystem == 9, f"subsystem {optional.Subsystem}")
 for kind in ("OperatingSystem", "Subsystem"):
     version = (getattr(optional, f"Major{kind}Version"), getattr(optional, f"Minor{kind}Version"))
     check(version == (3, 0), f"{kind} version {version}")
+# A loader refuses a subsystem version higher than its system's; from 4.21 on, it also means aware.
+subsystem = (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion)
+check(subsystem <= (4, 20), f"subsystem version {subsystem}, above 4.20")
+# The resource that makes Windows Mobile 2003 Second Edition and later give a program the display as it is.
+tree = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
+resources = [(str(kind.name), str(name.name), pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+             for kind in tree for name in kind.directory.entries for language in name.directory.entries]
+check(resources == ([("CEUX", "HI_RES_AWARE", b"\x01\x00")] if view == "hi-res-aware" else []), f"resources {resources}")
 check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
 check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
       f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
