@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """What the device build must refuse, naming it, rather than drop or guess: the image writer, an
-ELF section or relocation it does not know, or a resource it cannot write; the CE stand-in, an import
+ELF section or relocation it does not know, or a resource it cannot write; the CAB writer, an image
+or name it cannot describe; the installer, a CAB the device would refuse; the CE stand-in, an import
 it does not export, a screen it does not model, or a resource directory outside the image.
 
-Usage: refusals.py OBJCOPY READELF IMAGE_WRITER GX_DEF ELF IMAGE STAND_IN_COMMAND...
+Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
+IMAGE and CAB are the ARMV4 ones.
 """
 import re
 import subprocess
@@ -11,7 +13,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-objcopy, readelf, writer, gx_def, elf, image, *stand_in = sys.argv[1:]
+objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
 failures = []
 
 
@@ -41,6 +43,16 @@ def with_thumb_call():
 def with_replaced(old, new):
     edited = work / "edited.exe"
     edited.write_bytes(Path(image).read_bytes().replace(old, new))
+    return edited
+
+
+def cab_with(at, value):
+    """The CAB with a 32-bit field of its setup file changed: it is stored uncompressed."""
+    data = bytearray(Path(cab).read_bytes())
+    at += data.index(b"MSCE")
+    data[at:at + 4] = value.to_bytes(4, "little")
+    edited = work / f"setup_field_{at}.cab"
+    edited.write_bytes(data)
     return edited
 
 
@@ -86,6 +98,27 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or result.stderr.strip() != f"error: {said}" or result.stdout:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
+    for target, shortcut, said in [
+        ("armv4i", "Display Diagnostics", "is for machine 0x01C0, not ARMV4I's 0x01C2"),
+        ("armv4", "Display\\Diagnostics", "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+    ]:
+        result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", image, shortcut)
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the CAB writer took {target} {shortcut!r}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
+
+    # What a device's installer refuses, and what the installer must say of it.
+    for edited, device, said in [
+        (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
+        (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
+        (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
+    ]:
+        result = run("/usr/bin/python3", installer, *device, edited, work / "device")
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the installer took {edited.name} {device}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
 
     # An import the stand-in lacks, and what the stand-in must say of it.
     for old, new, said in [
