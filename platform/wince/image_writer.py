@@ -2,11 +2,14 @@
 """The device image writer: makes a Windows CE image (PE32) for ARM from what GNU ld links.
 
   image_writer.py imports TARGET GX_DEF IMPORTS.s    the import thunks and slots the link needs
-  image_writer.py image TARGET GX_DEF ELF IMAGE.exe  the image, from the executable linked with them
+  image_writer.py image TARGET GX_DEF ELF IMAGE.exe [RESOURCES.rc]
+                                                     the image, from the executable linked with them
 
 TARGET is armv4 or armv4i. The ELF executable is linked by image.ld at the image's base with
 --emit-relocs: its sections are laid out as in the image, and its relocations say which words hold
 addresses. Any section or relocation this writer does not know is refused, never dropped.
+RESOURCES.rc, if given, describes the image's resources, one a line as in an .rc file: NAME TYPE {WORD, ...},
+each named, each WORD 16 bits.
 """
 import re
 import struct
@@ -17,6 +20,7 @@ IMAGE_BASE = 0x10000  # where CE loads an exe, in its process slot
 SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
 HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
+RESOURCE_LANGUAGE = 0x0409  # US English, what rc writes when the script names no language
 
 # IMAGE_FILE_MACHINE_ARM for ARMv4 code; CE's ARMV4I images (ARM code that interworks with Thumb)
 # are marked IMAGE_FILE_MACHINE_THUMB. The thunk jumps to an imported function through its slot:
@@ -40,6 +44,10 @@ LAYOUT = [
     (".idata", [".idata"], INITIALIZED | READ | WRITE),
     (".data", [".data", ".bss"], INITIALIZED | READ | WRITE),
 ]
+# A CE loader reads the PE headers as one structure of fixed size, with all 16 directories, so a sixth
+# section header would take the headers past 0x200 bytes and the image past a file block more. An image
+# with resources keeps five sections: its imports start its data section, both read and written.
+LAYOUT_WITH_RESOURCES = LAYOUT[:2] + [(".data", [".idata", ".data", ".bss"], INITIALIZED | READ | WRITE)]
 # Sections that are not loaded: the symbols, names and notes of the link, and its relocations.
 UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".ARM.attributes", ".note.GNU-stack"}
 
@@ -85,6 +93,23 @@ def write_imports(target, imports, path):
         lines += [f"__imp_{symbol}: .word 0" for symbol, _ in functions] + [".word 0"]
     with open(path, "w", encoding="ascii") as out:
         out.write("\n".join(lines) + "\n")
+
+
+def read_resources(path):
+    """The (type, name, data) of each resource RESOURCES.rc describes."""
+    word = r"\s*(?:0[xX][0-9A-Fa-f]+|[0-9]+)\s*"
+    resources = []
+    with open(path, encoding="ascii") as lines:
+        for number, line in enumerate(lines, 1):
+            line = line.split("//")[0].strip()
+            if not line:
+                continue
+            match = re.fullmatch(rf"([A-Za-z_]\w*)\s+([A-Za-z_]\w*)\s*\{{((?:{word},)*{word})\}}", line)
+            words = [int(w, 16) if "x" in w.lower() else int(w) for w in match.group(3).split(",")] if match else []
+            if not words or max(words) > 0xFFFF:
+                raise Refusal(f"{path}:{number} is not NAME TYPE {{WORD, ...}} with 16-bit words: {line}")
+            resources.append((match.group(2), match.group(1), struct.pack(f"<{len(words)}H", *words)))
+    return resources
 
 
 def read_elf(path):
@@ -152,30 +177,74 @@ def base_relocations(rvas):
     return blocks
 
 
-def place_sections(sections, imports):
+def resource_directory(resources, rva):
+    """The resource tree at rva for named types and entries, one language each: the directory tables
+    (root, types, languages), then the data entries, the names (counted UTF-16) and the data."""
+    types = {}
+    for kind, name, data in resources:
+        types.setdefault(kind.upper(), {})[name.upper()] = data  # rc keeps names in capitals
+    names = [(kind, name) for kind in sorted(types) for name in sorted(types[kind])]
+    type_tables_at = 16 + 8 * len(types)
+    language_tables_at = type_tables_at + sum(16 + 8 * len(entries) for entries in types.values())
+    entries_at = language_tables_at + 24 * len(names)
+    strings_at = entries_at + 16 * len(names)
+
+    strings, string_at = b"", {}
+    for text in dict.fromkeys([*types, *(name for _, name in names)]):
+        string_at[text] = strings_at + len(strings)
+        strings += struct.pack("<H", len(text)) + text.encode("utf-16-le")
+    data_at = align(strings_at + len(strings), 4)
+    entries, blobs = b"", b""
+    for kind, name in names:
+        data = types[kind][name]
+        entries += struct.pack("<IIII", rva + data_at + len(blobs), len(data), 0, 0)
+        blobs += data.ljust(align(len(data), 4), b"\0")
+
+    def table(entries, named=True):  # no flags, time or version; named entries, or numbered ones
+        counts = (len(entries), 0) if named else (0, len(entries))
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, *counts) + b"".join(struct.pack("<II", *e) for e in entries)
+
+    named, subdirectory = 0x80000000, 0x80000000
+    root, type_tables, language_tables = [], b"", b""
+    for kind in sorted(types):
+        root.append((named | string_at[kind], subdirectory | type_tables_at + len(type_tables)))
+        kind_entries = []
+        for name in sorted(types[kind]):
+            kind_entries.append((named | string_at[name], subdirectory | language_tables_at + len(language_tables)))
+            language_tables += table([(RESOURCE_LANGUAGE, entries_at + len(language_tables) // 24 * 16)], False)
+        type_tables += table(kind_entries)
+    return (table(root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
+
+
+def place_sections(sections, imports, layout):
     """The image's sections as (name, rva, virtual size, contents, characteristics), the import
     directory and IAT as (rva, size), and the first page after the sections."""
     by_name = {s.name: s for s in sections}
     for s in sections:
-        if s.flags & SHF_ALLOC and not any(s.name in held for _, held, _ in LAYOUT):
+        if s.flags & SHF_ALLOC and not any(s.name in held for _, held, _ in layout):
             raise Refusal(f"the ELF section {s.name} has no place in the image")
         if not s.flags & SHF_ALLOC and s.type != SHT_REL and s.name not in UNLOADED and not s.name.startswith(".debug_"):
             raise Refusal(f"the ELF section {s.name} is not known")
     placed, directories = [], {}
     free_rva = SECTION_ALIGNMENT  # the first page holds the headers
-    for name, held, characteristics in LAYOUT:
+    for name, held, characteristics in layout:
         parts = [by_name[n] for n in held if n in by_name and by_name[n].size > 0]
         if not parts:
             continue
         rva = parts[0].address - IMAGE_BASE
-        contents = b"".join(p.data for p in parts)
+        contents = b""
+        for part in (p for p in parts if p.data):  # each at its offset; what has no data ends the section
+            contents = contents.ljust(part.address - parts[0].address, b"\0") + part.data
         size = parts[-1].address + parts[-1].size - parts[0].address
-        if name == ".idata":
-            contents, directories["import"], table_size = import_directory(imports, rva)
+        if parts[0].name == ".idata":
+            tables, directories["import"], table_size = import_directory(imports, rva)
             if parts[0].data != bytes(table_size):
                 raise Refusal(f".idata holds {parts[0].size} bytes, not the {table_size} of the import slots")
+            if len(parts) > 1 and parts[1].address - parts[0].address < len(tables):
+                raise Refusal(f"the import tables run into {parts[1].name}")
             directories["iat"] = (rva, table_size)
-            size = len(contents)
+            contents = tables + contents[len(tables):]
+            size = max(size, len(tables))
         if not contents:
             characteristics = characteristics & ~INITIALIZED | UNINITIALIZED
         if rva < free_rva or rva % SECTION_ALIGNMENT:
@@ -185,10 +254,15 @@ def place_sections(sections, imports):
     return placed, directories, free_rva
 
 
-def write_image(target, imports, elf_path, image_path):
+def write_image(target, imports, elf_path, image_path, resources):
     machine = TARGETS[target][0]
     entry, sections = read_elf(elf_path)
-    placed, directories, reloc_rva = place_sections(sections, imports)
+    placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT)
+    if resources:
+        tree = resource_directory(resources, reloc_rva)
+        placed.append((".rsrc", reloc_rva, len(tree), tree, INITIALIZED | READ))
+        directories["resource"] = (reloc_rva, len(tree))
+        reloc_rva = align(reloc_rva + len(tree), SECTION_ALIGNMENT)
     relocations = base_relocations([address - IMAGE_BASE for address in absolute_words(sections)])
     placed.append((".reloc", reloc_rva, len(relocations), relocations, INITIALIZED | DISCARDABLE | READ))
     directories["basereloc"] = (reloc_rva, len(relocations))
@@ -205,9 +279,10 @@ def write_image(target, imports, elf_path, image_path):
     def total(kind):
         return sum(align(len(c), FILE_ALIGNMENT) for _, _, _, c, flags in placed if flags & kind)
 
-    # Data directories: 1 imports, 5 base relocations, 12 the IAT.
+    # Data directories: 1 imports, 2 resources, 5 base relocations, 12 the IAT.
     directory = [(0, 0)] * 16
     directory[1], directory[5], directory[12] = directories["import"], directories["basereloc"], directories["iat"]
+    directory[2] = directories.get("resource", (0, 0))
     data_rva = next(rva for _, rva, _, _, flags in placed if not flags & CODE)
     optional = struct.pack(
         "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, total(CODE), total(INITIALIZED),
@@ -229,14 +304,14 @@ def write_image(target, imports, elf_path, image_path):
 
 
 def main(args):
-    if len(args) not in (4, 5) or args[0] != ("imports", "image")[len(args) - 4] or args[1] not in TARGETS:
+    if len(args) not in (4, 5, 6) or args[0] != ("imports", "image", "image")[len(args) - 4] or args[1] not in TARGETS:
         sys.exit(__doc__)
     try:
         imports = read_imports(args[2])
         if args[0] == "imports":
             write_imports(args[1], imports, args[3])
         else:
-            write_image(args[1], imports, args[3], args[4])
+            write_image(args[1], imports, args[3], args[4], read_resources(args[5]) if len(args) == 6 else [])
     except Refusal as refusal:
         sys.exit(f"image_writer: {refusal}")
 

@@ -1,13 +1,15 @@
 // The Windows CE stand-in: runs a device image on ARM Linux (here under qemu-arm) as a CE device
 // would, with COREDLL's two functions and GX.dll's four standing in for the device's.
 //
-//   wince_stand_in [--base ADDRESS] IMAGE.exe
+//   wince_stand_in [--base ADDRESS] [--screen WIDTHxHEIGHT] IMAGE.exe
 //
 // It maps the image at its base, or at ADDRESS applying its base relocations, binds its imports,
 // and calls its entry with WinMain's four arguments on a stack aligned to 4 bytes only, as CE does.
 // It prints what the end-to-end driver reads from a box under Wine: each box's caption, text and
 // buttons, the exit status, then GX.dll's debug lines. GX_SIMULATED_DISPLAY describes the display
 // as for our desktop GX.dll; without it, the display is a classic 240x320 16-bit handheld's.
+// --screen models a device with a larger screen running Windows Mobile 2003 Second Edition or later,
+// where an image that is not high-resolution aware is shown a 240x320 emulation of it.
 #include <windows.h>
 
 #include "gx.h"
@@ -16,6 +18,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,6 +51,13 @@ std::string Hex(std::uint32_t value)
 // A classic Pocket PC: 240x320, 16 bits per pixel in 5-6-5, written directly, not a DRAM buffer.
 constexpr SimulatedDisplay kHandheld = {{240, 320, 2, 480, 16, kfDirect | kfDirect565}, 0};
 
+// What a program that is not high-resolution aware is given on a larger screen. Microsoft documents
+// that the system shows such a program a 240x320 display; the pitches and flags here are the classic
+// handheld's. This is the documented behaviour, not a device's: devices' GAPI differ here.
+constexpr SimulatedDisplay kEmulated = kHandheld;
+
+SimulatedDisplay g_screen = kHandheld; // what the device's GX.dll reports to a high-resolution aware program
+bool g_isEmulated = false;             // the image is shown kEmulated instead
 SimulatedDisplay g_display = {};
 bool g_isOpen = false;
 std::vector<std::string> g_debugLines;
@@ -103,7 +114,7 @@ int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
         SayWhy(L"GX.dll: the display is already open in this process");
         return 0;
     }
-    SimulatedDisplay display = kHandheld;
+    SimulatedDisplay display = g_screen;
     if (const char *variable = std::getenv("GX_SIMULATED_DISPLAY"))
     {
         const std::wstring text(variable, variable + std::strlen(variable));
@@ -116,7 +127,7 @@ int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
             return 0;
         }
     }
-    g_display = display;
+    g_display = g_isEmulated ? kEmulated : display;
     g_isOpen = true;
     return 1;
 }
@@ -187,8 +198,10 @@ std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name
 // The loader: the PE image's fields it reads, at their offsets.
 
 constexpr std::uint32_t kImportDirectory = 1;
+constexpr std::uint32_t kResourceDirectory = 2;
 constexpr std::uint32_t kRelocationDirectory = 5;
 constexpr std::uint32_t kOrdinalFlag = 0x80000000U;
+constexpr std::uint32_t kResourceNamed = 0x80000000U; // of an entry's name; of its offset, a subdirectory
 constexpr std::uint16_t kRelocationHighLow = 3;
 constexpr std::uint16_t kRelocationPadding = 0;
 
@@ -290,6 +303,26 @@ class Image
 
     [[nodiscard]] std::uint32_t Entry() const { return Field32(24 + 16); }
 
+    // As Windows Mobile 2003 Second Edition and later decide it: a subsystem version of 4.21 or higher,
+    // or a resource of type CEUX named HI_RES_AWARE whose 2 bytes hold 1, in whichever language.
+    [[nodiscard]] bool IsHighResolutionAware(const unsigned char *image) const
+    {
+        if (std::pair(Field16(24 + 48), Field16(24 + 50)) >= std::pair<std::uint16_t, std::uint16_t>(4, 21))
+        {
+            return true;
+        }
+        const std::uint32_t tree = DirectoryRva(kResourceDirectory);
+        const std::uint32_t type = tree != 0 ? NamedSubdirectory(image, tree, tree, "CEUX") : 0;
+        const std::uint32_t name = type != 0 ? NamedSubdirectory(image, tree, type, "HI_RES_AWARE") : 0;
+        if (name == 0 || Word16(Inside(image, name + 12, 4)) + Word16(image + name + 14) == 0)
+        {
+            return false;
+        }
+        const unsigned char *data =
+            Inside(image, tree + (Word32(Inside(image, name + 16, 8) + 4) & ~kResourceNamed), 16);
+        return Word32(data + 4) == 2 && Word16(Inside(image, Word32(data), 2)) == 1;
+    }
+
   private:
     static std::uint16_t Word16(const unsigned char *at)
     {
@@ -330,6 +363,46 @@ class Image
         {
             visit(first + 40 * i);
         }
+    }
+
+    // size bytes at rva of the loaded image, where its resource directory points.
+    [[nodiscard]] const unsigned char *Inside(const unsigned char *image, std::uint32_t rva,
+                                              std::uint32_t size) const
+    {
+        if (rva > Field32(24 + 56) || size > Field32(24 + 56) - rva)
+        {
+            Fail("the resource directory points outside the image, at " + Hex(rva));
+        }
+        return image + rva;
+    }
+
+    // The subdirectory of the table's entry with that name, found as the system finds it, whatever the
+    // case of its letters; 0 if there is none.
+    [[nodiscard]] std::uint32_t NamedSubdirectory(const unsigned char *image, std::uint32_t tree,
+                                                  std::uint32_t table, std::string_view wanted) const
+    {
+        const std::uint16_t count = Word16(Inside(image, table + 12, 2));
+        for (std::uint32_t at = table + 16; at < table + 16 + 8U * count; at += 8)
+        {
+            const unsigned char *entry = Inside(image, at, 8);
+            if ((Word32(entry) & kResourceNamed) == 0 || (Word32(entry + 4) & kResourceNamed) == 0)
+            {
+                continue;
+            }
+            const unsigned char *name = Inside(image, tree + (Word32(entry) & ~kResourceNamed),
+                                               static_cast<std::uint32_t>(2 + 2 * wanted.size()));
+            bool isMatch = Word16(name) == wanted.size();
+            for (std::size_t i = 0; isMatch && i < wanted.size(); ++i)
+            {
+                const std::uint16_t ch = Word16(name + 2 + 2 * i);
+                isMatch = ch < 0x80 && std::toupper(ch) == wanted[i];
+            }
+            if (isMatch)
+            {
+                return tree + (Word32(entry + 4) & ~kResourceNamed);
+            }
+        }
+        return 0;
     }
 
     void Relocate(unsigned char *image, std::uint32_t delta) const
@@ -391,24 +464,53 @@ alignas(8) unsigned char g_stack[64 * 1024];
 constexpr std::uintptr_t kShowWindow = 5; // SW_SHOW
 const char16_t kEmptyCommandLine[] = u"";
 
+// A screen of WIDTHxHEIGHT, 16 bits per pixel in 5-6-5, written directly, like the classic handheld's.
+// Only whole multiples of 240x320 (480x640 on VGA devices): the emulation scales 240x320 to them.
+SimulatedDisplay ScreenOf(const char *text)
+{
+    unsigned width = 0;
+    unsigned height = 0;
+    char after = 0;
+    if (std::isdigit(static_cast<unsigned char>(*text)) == 0 ||
+        std::sscanf(text, "%4ux%4u%c", &width, &height, &after) != 2 || width == 0 || width % 240 != 0 ||
+        height != width / 240 * 320)
+    {
+        Fail(std::string("--screen ") + text +
+             ": the stand-in models 240x320 and its whole multiples, such as 480x640");
+    }
+    return {{width, height, 2, static_cast<LONG>(2 * width), 16, kfDirect | kfDirect565}, 0};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     std::uint32_t base = 0;
     bool rebased = false;
-    if (argc == 4 && std::strcmp(argv[1], "--base") == 0)
+    int next = 1;
+    for (; next + 2 < argc; next += 2)
     {
-        base = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 0));
-        rebased = true;
-        if (base % 0x10000 != 0)
+        if (std::strcmp(argv[next], "--base") == 0)
         {
-            Fail("an image's base is a multiple of 64 KiB, as Windows CE places images");
+            base = static_cast<std::uint32_t>(std::strtoul(argv[next + 1], nullptr, 0));
+            rebased = true;
+            if (base % 0x10000 != 0)
+            {
+                Fail("an image's base is a multiple of 64 KiB, as Windows CE places images");
+            }
+        }
+        else if (std::strcmp(argv[next], "--screen") == 0)
+        {
+            g_screen = ScreenOf(argv[next + 1]);
+        }
+        else
+        {
+            break;
         }
     }
-    else if (argc != 2)
+    if (next != argc - 1)
     {
-        std::fprintf(stderr, "usage: wince_stand_in [--base ADDRESS] IMAGE.exe\n");
+        std::fprintf(stderr, "usage: wince_stand_in [--base ADDRESS] [--screen WIDTHxHEIGHT] IMAGE.exe\n");
         return 2;
     }
     std::ifstream file(argv[argc - 1], std::ios::binary);
@@ -419,6 +521,8 @@ int main(int argc, char **argv)
     const Image image(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}));
     unsigned char *mapped = image.Map(rebased ? base : image.PreferredBase());
     image.Bind(mapped);
+    g_isEmulated =
+        g_screen.properties.cxWidth > kHandheld.properties.cxWidth && !image.IsHighResolutionAware(mapped);
     image.Protect(mapped);
 
     const std::uintptr_t arguments[4] = {reinterpret_cast<std::uintptr_t>(mapped), 0,

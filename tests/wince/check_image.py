@@ -3,8 +3,9 @@
 its headers, sections, imports and base relocations, and that its code is the linked code, with
 nothing newer than the target's architecture and no Thumb code.
 
-Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF
-TARGET is armv4 or armv4i; ELF is the executable the image was written from.
+Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF VIEW
+TARGET is armv4 or armv4i; ELF is the executable the image was written from. VIEW is legacy, or
+hi-res-aware for an image that declares itself high-resolution aware.
 """
 import re
 import subprocess
@@ -23,7 +24,7 @@ CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 SECTIONS = {".text": 0x60000020, ".rdata": 0x40000040, ".idata": 0xC0000040, ".data": 0xC0000080, ".reloc": 0x42000040}
 HIGHLOW, PADDING = 3, 0
 
-target, objdump, objcopy, readelf, gx_def, image, elf = sys.argv[1:]
+target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
 machine, architecture = TARGETS[target]
 failures = []
 
@@ -44,6 +45,14 @@ check(optional.Subsystem == 9, f"subsystem {optional.Subsystem}")
 for kind in ("OperatingSystem", "Subsystem"):
     version = (getattr(optional, f"Major{kind}Version"), getattr(optional, f"Minor{kind}Version"))
     check(version == (3, 0), f"{kind} version {version}")
+# A loader refuses a subsystem version higher than its system's; from 4.21 on, it also means aware.
+subsystem = (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion)
+check(subsystem <= (4, 20), f"subsystem version {subsystem}, above 4.20")
+# The resource that makes Windows Mobile 2003 Second Edition and later give a program the display as it is.
+tree = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
+resources = [(str(kind.name), str(name.name), pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+             for kind in tree for name in kind.directory.entries for language in name.directory.entries]
+check(resources == ([("CEUX", "HI_RES_AWARE", b"\x01\x00")] if view == "hi-res-aware" else []), f"resources {resources}")
 check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
 # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
 check(header.Characteristics == 0x010E, f"COFF characteristics 0x{header.Characteristics:04X}")

@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """What the device build must refuse, naming it, rather than drop or guess: the image writer, an
-ELF section or relocation it does not know; the CE stand-in, an import it does not export.
+ELF section or relocation it does not know, or a resource it cannot write; the CAB writer, an image
+or name it cannot describe; the installer, a CAB the device would refuse; the CE stand-in, an import
+it does not export, a screen it does not model, or a resource directory outside the image.
 
-Usage: refusals.py OBJCOPY READELF IMAGE_WRITER GX_DEF ELF IMAGE STAND_IN_COMMAND...
+Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
+IMAGE and CAB are the ARMV4 ones.
 """
 import re
 import subprocess
@@ -10,7 +13,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-objcopy, readelf, writer, gx_def, elf, image, *stand_in = sys.argv[1:]
+objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
 failures = []
 
 
@@ -52,8 +55,27 @@ def with_characteristics(section, flags):
     return edited
 
 
+def cab_with(at, value):
+    """The CAB with a 32-bit field of its setup file changed: it is stored uncompressed."""
+    data = bytearray(Path(cab).read_bytes())
+    at += data.index(b"MSCE")
+    data[at:at + 4] = value.to_bytes(4, "little")
+    edited = work / f"setup_field_{at}.cab"
+    edited.write_bytes(data)
+    return edited
+
+
 def ordinal(number):
     return (0x80000000 | number).to_bytes(4, "little")  # an import lookup entry by ordinal
+
+
+def with_resource_directory(rva, size):
+    edited = work / "resource_directory.exe"
+    data = bytearray(Path(image).read_bytes())
+    at = 0x40 + 24 + 96 + 8 * 2  # data directory 2, after the PE headers at 0x40 and the optional header's fields
+    data[at:at + 8] = (rva | size << 32).to_bytes(8, "little")
+    edited.write_bytes(data)
+    return edited
 
 
 with tempfile.TemporaryDirectory() as folder:
@@ -67,6 +89,45 @@ with tempfile.TemporaryDirectory() as folder:
         result = run("/usr/bin/python3", writer, "image", "armv4", gx_def, edited, work / "refused.exe")
         if result.returncode == 0 or said not in result.stderr:
             failures.append(f"the writer took {edited.name}: status {result.returncode}, {result.stderr.strip()!r}")
+
+    # A resource description the writer cannot write, and what it must say of it.
+    for line, said in [("HI_RES_AWARE CEUX {65536}", ":1 is not NAME TYPE {WORD, ...} with 16-bit words"),
+                       ("1 CEUX {1}", ":1 is not NAME TYPE"), ("HI_RES_AWARE CEUX {}", ":1 is not NAME TYPE")]:
+        (work / "refused.rc").write_text(line + "\n")
+        result = run("/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / "refused.exe", work / "refused.rc")
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the writer took {line!r}: status {result.returncode}, {result.stderr.strip()!r}")
+
+    # A screen the stand-in does not model, a resource directory it cannot read, and what it must say.
+    for options, edited, said in [
+        (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
+        (["--screen", "480x640"], with_resource_directory(0x7FFF0000, 16), "the resource directory points outside the image, at 0x7FFF000C"),
+    ]:
+        result = run(*stand_in, *options, edited)
+        if result.returncode == 0 or result.stderr.strip() != f"error: {said}" or result.stdout:
+            failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
+    for target, shortcut, said in [
+        ("armv4i", "Display Diagnostics", "is for machine 0x01C0, not ARMV4I's 0x01C2"),
+        ("armv4", "Display\\Diagnostics", "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+    ]:
+        result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", image, shortcut)
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the CAB writer took {target} {shortcut!r}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
+
+    # What a device's installer refuses, and what the installer must say of it.
+    for edited, device, said in [
+        (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
+        (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
+        (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
+    ]:
+        result = run("/usr/bin/python3", installer, *device, edited, work / "device")
+        if result.returncode == 0 or said not in result.stderr:
+            failures.append(f"the installer took {edited.name} {device}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}")
 
     # An import the stand-in lacks, and what the stand-in must say of it.
     for old, new, said in [

@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""Checks the release's installer CABs as cabextract and a device's installer read them: the setup
+file (.000) first and every member intact; the setup file's fields read back, each CAB admitting
+the devices its images are for, with no gap between the two; the ARMV4I CAB's _setup.xml saying the
+same; and, installed by the installer stand-in, every image of the target's folder in place byte for
+byte, with its Start-menu shortcut.
+
+Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab INSTALLER_COMMAND...
+"""
+import struct
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+SHORTCUTS = {"DisplayDiagnostics.exe": "Display Diagnostics",
+             "DisplayDiagnostics-HiRes.exe": "Display Diagnostics (high resolution)"}
+STRONGARM = 2577
+# The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).
+# The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
+FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
+LAST_WINDOWS_MOBILE = (5, 2)
+INSTALL_DIR = ("Program Files", "Display Diagnostics")
+
+release, armv4_cab, armv4i_cab, *installer = sys.argv[1:]
+failures = []
+
+
+def check(ok, got):
+    if not ok:
+        failures.append(got)
+
+
+def run(*command):
+    return subprocess.run(command, capture_output=True, check=False)
+
+
+def read_setup(data):
+    """The header's fields, and the strings, directories, files and links, as the format lays them out."""
+    fields = struct.unpack_from("<4s5I6I6H6I6H", data)
+    header = dict(zip(["signature", "length", "processor"], [fields[0], fields[2], fields[5]]))
+    header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12]}
+    counts, offsets, names = fields[12:18], fields[18:24], fields[24:30]
+    header["application"] = data[names[0]:names[0] + names[1]]
+
+    def entries(at, count, layout):
+        for _ in range(count):
+            *head, size = struct.unpack_from(layout, data, at)
+            at += struct.calcsize(layout) + size
+            yield head, data[at - size:at]
+
+    strings = {i: text.decode("latin-1") for (i,), text in entries(offsets[0], counts[0], "<HH")}
+
+    def words(ids):
+        return [strings.get(i, i) for i in struct.unpack(f"<{len(ids) // 2}H", ids)]
+
+    dirs = {i: words(ids) for (i,), ids in entries(offsets[1], counts[1], "<HH")}
+    files = {number: (folder, name.decode("latin-1")) for (number, folder, _, _), name in
+             entries(offsets[2], counts[2], "<HHHIH")}
+    links = [(base, target, kind, words(ids)) for (_, _, base, target, kind), ids in
+             entries(offsets[5], counts[5], "<HHHHHH")]
+    return header, dirs, files, links
+
+
+def operations(document, folder):
+    """Each file or shortcut that _setup.xml's operations in a folder name, with its operation's Source."""
+    return {c.get("type"): c.find("characteristic/parm").get("value") for c in
+            document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
+
+
+ranges = {}
+for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
+    cab = f"{release}/{cab}"
+    images = {path.name: path.read_bytes() for path in sorted(Path(release, target).glob("*.exe"))}
+    listed = run("cabextract", "-l", cab)
+    members = [line.rsplit(b"| ", 1)[1].decode() for line in listed.stdout.splitlines() if b" | " in line][1:]
+    tested = run("cabextract", "-t", cab)
+    check(listed.returncode == 0 and tested.returncode == 0,
+          f"{cab}: cabextract: {(listed.stderr + tested.stderr).decode()}")
+    check(members[:1] and members[0].endswith(".000"), f"{cab}: members {members}, the first not the setup file")
+    setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
+    header, dirs, files, links = read_setup(setup)
+    ranges[target] = header["low"], header["high"]
+    check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == STRONGARM,
+          f"{cab}: signature, length and processor {header['signature'], header['length'], header['processor']}"
+          f" of a setup file of {len(setup)} bytes")
+    check(header["low"] == FIRST[target] and header["builds"][0] == 0 and header["builds"][1] >= 0xE0000000
+          and header["application"] == b"Display Diagnostics\0",
+          f"{cab}: from CE {header['low']}, builds {header['builds']}, application {header['application']}")
+    check(dirs == {1: ["%CE1%\0", "Display Diagnostics\0", 0]}, f"{cab}: directories {dirs}")
+    numbers = {name[:-1]: number for number, (_, name) in files.items()}
+    numbered = {int(member[-3:]) for member in members[1:] if member[-3:].isdigit()}
+    check({name for _, name in files.values()} == {f"{name}\0" for name in images} and set(files) == numbered
+          and all(folder == 1 for folder, _ in files.values()),
+          f"{cab}: files {files}, members {members}, images {list(images)}")
+    shortcuts = {tuple(name): file for base, file, kind, name in links if base == 11 and kind == 1}
+    expected = {(f"{SHORTCUTS[name]}.lnk\0",): number for name, number in numbers.items() if name in SHORTCUTS}
+    check(len(links) == len(images) and shortcuts == expected, f"{cab}: links {links}")
+
+    with tempfile.TemporaryDirectory() as device:
+        installed = run(*installer, cab, device)
+        check(installed.returncode == 0, f"{cab}: the installer refused it: {installed.stderr.decode().strip()}")
+        for name, image in images.items():
+            program = Path(device, *INSTALL_DIR, name)
+            check(program.is_file() and program.read_bytes() == image, f"{cab}: {program} is not the image {name}")
+            link = Path(device, "Windows", "Start Menu", "Programs", f"{SHORTCUTS.get(name)}.lnk")
+            command = '"\\%s\\%s"' % ("\\".join(INSTALL_DIR), name)
+            check(link.is_file() and link.read_text() == f"{len(command)}#{command}",
+                  f"{cab}: {link} holds {link.read_text() if link.is_file() else None!r}, not a shortcut to {command}")
+
+    xml = run("cabextract", "-p", "-F", "_setup.xml", cab).stdout
+    check((target == "ARMV4I") == bool(xml), f"{cab}: _setup.xml of {len(xml)} bytes")
+    if xml:
+        document = ElementTree.fromstring(xml)
+        install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
+        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts")]
+        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links))],
+              f"{cab}: _setup.xml says {said}")
+        sources = operations(document, "%InstallDir%")
+        check({name: int(member[-3:]) for name, member in sources.items()}
+              == numbers, f"{cab}: _setup.xml extracts {sources}")
+        targets = operations(document, "%CE11%")
+        check(targets == {f"{SHORTCUTS[name]}.lnk": f"%InstallDir%\\{name}" for name in images},
+              f"{cab}: _setup.xml's shortcuts {targets}")
+
+# No version of Windows CE that neither CAB admits, between them.
+check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,
+      f"the CE versions each CAB admits: {ranges}")
+
+for failure in failures:
+    print(f"FAIL: {failure}")
+if failures:
+    sys.exit(1)
+print("both CABs install what they are for")
