@@ -20,8 +20,14 @@ TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 # Each section's characteristics: code; read-only data; the imports, which the loader writes; the
-# data, with nothing in the file; the relocations, which the loader may discard.
-SECTIONS = {".text": 0x60000020, ".rdata": 0x40000040, ".idata": 0xC0000040, ".data": 0xC0000080, ".reloc": 0x42000040}
+# data, with nothing in the file; the relocations, which the loader may discard. An aware image's
+# data section starts with the imports, so it has file data, and its resources are read-only.
+SECTIONS = {
+    "legacy": {".text": 0x60000020, ".rdata": 0x40000040, ".idata": 0xC0000040, ".data": 0xC0000080,
+               ".reloc": 0x42000040},
+    "hi-res-aware": {".text": 0x60000020, ".rdata": 0x40000040, ".data": 0xC0000040, ".rsrc": 0x40000040,
+                     ".reloc": 0x42000040},
+}
 HIGHLOW, PADDING = 3, 0
 
 target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
@@ -57,7 +63,7 @@ check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
 # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
 check(header.Characteristics == 0x010E, f"COFF characteristics 0x{header.Characteristics:04X}")
 sections = {s.Name.rstrip(b"\0").decode(): s for s in pe.sections}
-check({name: s.Characteristics for name, s in sections.items()} == SECTIONS,
+check({name: s.Characteristics for name, s in sections.items()} == SECTIONS[view],
       f"sections {[(name, hex(s.Characteristics)) for name, s in sections.items()]}")
 
 
