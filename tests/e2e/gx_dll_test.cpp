@@ -196,24 +196,24 @@ void GivesUpTheDisplayOnClose()
     CloseHandle(otherHandle);
 }
 
+// events[0] is set once this thread holds the display claim; it lets go when events[1] is set.
+DWORD WINAPI HoldTheDisplay(void *parameter)
+{
+    auto *const events = static_cast<HANDLE *>(parameter);
+    HANDLE claim = CreateMutexW(nullptr, TRUE, kDisplayClaimName);
+    SetEvent(events[0]);
+    WaitForSingleObject(events[1], INFINITE);
+    ReleaseMutex(claim);
+    CloseHandle(claim);
+    return 0;
+}
+
 // Held by another thread, as by another process: each refused open leaves the handle count as it was.
 void RefusesAHeldDisplayWithoutLeaking()
 {
-    // [0] set by the holder once it holds the claim, [1] set to make it let go.
     HANDLE events[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr),
                         CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE holder = CreateThread(
-        nullptr, 0,
-        [](void *parameter) -> DWORD {
-            auto *const signals = static_cast<HANDLE *>(parameter);
-            HANDLE claim = CreateMutexW(nullptr, TRUE, kDisplayClaimName);
-            SetEvent(signals[0]);
-            WaitForSingleObject(signals[1], INFINITE);
-            ReleaseMutex(claim);
-            CloseHandle(claim);
-            return 0;
-        },
-        events, 0, nullptr);
+    HANDLE holder = CreateThread(nullptr, 0, HoldTheDisplay, events, 0, nullptr);
     WaitForSingleObject(events[0], INFINITE);
     // A handle closed before the opens is the next one made, unless an open kept one (Wine counts
     // no handles for GetProcessHandleCount).
