@@ -89,7 +89,8 @@ for bits in 64 ""; do
 done
 for case in "--device ARMV4I --base 0x20000000|wince_stand_in --base 0x20000000 \S*/ARMV4I/" "--device|wince_stand_in \S*/ARMV4/"; do
     : >"$STUB_LOG"
-    "$scripts/run" ${case%|*} >/dev/null
+    read -r -a options <<<"${case%|*}"
+    "$scripts/run" "${options[@]}" >/dev/null
     grep -qP "^qemu-arm .*${case#*|}DisplayDiagnostics.exe$" "$STUB_LOG" || fail "scripts/run ${case%|*} ran: $(grep ^qemu "$STUB_LOG")"
 done
 
