@@ -320,6 +320,11 @@ class Image
         }
         const unsigned char *data =
             Inside(image, tree + (Word32(Inside(image, name + 16, 8) + 4) & ~kResourceNamed), 16);
+        // rc aligns resource data to 4 bytes: a program reading its words with ARMv4 loads needs that.
+        if (Word32(data) % 4 != 0)
+        {
+            Fail("the resource data at " + Hex(Word32(data)) + " is not aligned to 4 bytes");
+        }
         return Word32(data + 4) == 2 && Word16(Inside(image, Word32(data), 2)) == 1;
     }
 
@@ -496,7 +501,8 @@ int main(int argc, char **argv)
             rebased = true;
             if (base % 0x10000 != 0)
             {
-                Fail("an image's base is a multiple of 64 KiB, as Windows CE places images");
+                Fail(std::string("--base ") + argv[next + 1] +
+                     ": an image's base is a multiple of 64 KiB, as Windows CE places images");
             }
         }
         else if (std::strcmp(argv[next], "--screen") == 0)

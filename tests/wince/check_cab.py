@@ -3,9 +3,9 @@
 file (.000) first and every member intact; the setup file's fields read back, each CAB admitting
 the devices its images are for, with no gap between the two; the ARMV4I CAB's _setup.xml saying the
 same; and, installed by the installer stand-in, every image of the target's folder in place byte for
-byte, with its Start-menu shortcut.
+byte, with its Start-menu shortcut; and the README.txt naming the version and both CABs.
 
-Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab INSTALLER_COMMAND...
+Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION INSTALLER_COMMAND...
 """
 import struct
 import subprocess
@@ -23,7 +23,7 @@ FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
 
-release, armv4_cab, armv4i_cab, *installer = sys.argv[1:]
+release, armv4_cab, armv4i_cab, version, *installer = sys.argv[1:]
 failures = []
 
 
@@ -43,6 +43,7 @@ def read_setup(data):
     header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12]}
     counts, offsets, names = fields[12:18], fields[18:24], fields[24:30]
     header["application"] = data[names[0]:names[0] + names[1]]
+    header["provider"] = data[names[2]:names[2] + names[3]]
 
     def entries(at, count, layout):
         for _ in range(count):
@@ -114,8 +115,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     if xml:
         document = ElementTree.fromstring(xml)
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
-        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts")]
-        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links))],
+        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts", "AppName")]
+        app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
+        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links)), app_name],
               f"{cab}: _setup.xml says {said}")
         sources = operations(document, "%InstallDir%")
         check({name: int(member[-3:]) for name, member in sources.items()}
@@ -123,6 +125,10 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         targets = operations(document, "%CE11%")
         check(targets == {f"{SHORTCUTS[name]}.lnk": f"%InstallDir%\\{name}" for name in images},
               f"{cab}: _setup.xml's shortcuts {targets}")
+
+readme = Path(release, "README.txt").read_text(encoding="ascii")
+check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme,
+      f"README.txt names version {version} and {armv4_cab}, {armv4i_cab}? It begins {readme[:60]!r}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,

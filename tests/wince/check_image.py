@@ -92,6 +92,8 @@ with open(gx_def, encoding="ascii") as lines:
     gx_names = re.findall(r"^\s*\S+\s*==\s*(\S+)\s*$", lines.read(), re.MULTILINE)
 imports = {dll.dll.decode(): [f.ordinal or f.name.decode() for f in dll.imports] for dll in pe.DIRECTORY_ENTRY_IMPORT}
 check(imports == {"COREDLL.dll": [858, 1097], "GX.dll": gx_names}, f"imports {imports}")
+hints = [f.hint_name_table_rva for dll in pe.DIRECTORY_ENTRY_IMPORT for f in dll.imports if f.name]
+check(all(rva % 2 == 0 for rva in hints), f"hint/name entries at {list(map(hex, hints))}, not all at even addresses")
 # The directories of the imports (descriptors, ended by an empty one), the IAT and the relocations.
 directory = [(d.VirtualAddress, d.Size) for d in optional.DATA_DIRECTORY]
 slots = [(dll.struct.FirstThunk, 4 * len(dll.imports) + 4) for dll in pe.DIRECTORY_ENTRY_IMPORT]

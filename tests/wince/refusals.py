@@ -46,6 +46,25 @@ def with_replaced(old, new):
     return edited
 
 
+def with_padding_first():
+    """The image with its relocation block's padding entry moved first, so that a HIGHLOW ends it."""
+    data = bytearray(Path(image).read_bytes())
+    raw = data.index(b".reloc\0\0") + 20  # the section header's PointerToRawData
+    block = int.from_bytes(data[raw:raw + 4], "little")
+    end = block + int.from_bytes(data[block + 4:block + 8], "little")
+    data[block + 8:end] = bytes(2) + data[block + 8:end - 2]
+    edited = work / "padding_first.exe"
+    edited.write_bytes(data)
+    return edited
+
+
+def with_resources(text):
+    (work / "resources.rc").write_text(text)
+    subprocess.run(["/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / "resources.exe",
+                    work / "resources.rc"], check=True, capture_output=True)
+    return work / "resources.exe"
+
+
 def with_characteristics(section, flags):
     data = bytearray(Path(image).read_bytes())
     at = data.index(section.ljust(8, b"\0")) + 36  # the section header's Characteristics
@@ -60,7 +79,7 @@ def cab_with(at, value):
     data = bytearray(Path(cab).read_bytes())
     at += data.index(b"MSCE")
     data[at:at + 4] = value.to_bytes(4, "little")
-    edited = work / f"setup_field_{at}.cab"
+    edited = work / f"setup_field_{at}_{value}.cab"
     edited.write_bytes(data)
     return edited
 
@@ -102,9 +121,21 @@ with tempfile.TemporaryDirectory() as folder:
     for options, edited, said in [
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "480x640"], with_resource_directory(0x7FFF0000, 16), "the resource directory points outside the image, at 0x7FFF000C"),
+        (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
+        (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
     ]:
         result = run(*stand_in, *options, edited)
         if result.returncode == 0 or result.stderr.strip() != f"error: {said}" or result.stdout:
+            failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, at
+    # another base; a HI_RES_AWARE of 4 bytes, which is not aware, after names of an odd length in all.
+    shown = run(*stand_in, image).stdout
+    for options, edited in [(["--base", "0x20000000"], with_padding_first()),
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n"))]:
+        result = run(*stand_in, *options, edited)
+        if result.returncode != 0 or result.stdout != shown:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
@@ -112,21 +143,26 @@ with tempfile.TemporaryDirectory() as folder:
     for target, shortcut, said in [
         ("armv4i", "Display Diagnostics", "is for machine 0x01C0, not ARMV4I's 0x01C2"),
         ("armv4", "Display\\Diagnostics", "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+        # 260 characters with \Windows\Start Menu\Programs\ (29) and .lnk (4): one past MAX_PATH's 259.
+        ("armv4", "x" * 227, "makes a path longer than Windows CE's 259 characters"),
     ]:
         result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", image, shortcut)
         if result.returncode == 0 or said not in result.stderr:
             failures.append(f"the CAB writer took {target} {shortcut!r}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
 
-    # What a device's installer refuses, and what the installer must say of it.
+    # What a device's installer refuses, and what the installer must say of it; "" where it installs.
     for edited, device, said in [
         (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
         (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
+        (cab_with(56, 1), [], "registry entries, which this installer does not make"),  # a registry value
+        (cab_with(20, 0), [], ""),  # for any processor
+        (cab, ["--ce-version", "4.19"], ""),
     ]:
         result = run("/usr/bin/python3", installer, *device, edited, work / "device")
-        if result.returncode == 0 or said not in result.stderr:
-            failures.append(f"the installer took {edited.name} {device}: status {result.returncode}, "
+        if (result.returncode == 0) != (not said) or said not in result.stderr:
+            failures.append(f"the installer answered {edited.name} {device}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
 
     # An import the stand-in lacks, and what the stand-in must say of it.
