@@ -162,7 +162,7 @@ with tempfile.TemporaryDirectory() as folder:
     ]:
         result = run("/usr/bin/python3", installer, *device, edited, work / "device")
         if (result.returncode == 0) != (not said) or said not in result.stderr:
-            failures.append(f"the installer answered {edited.name} {device}: status {result.returncode}, "
+            failures.append(f"the installer answered {Path(edited).name} {device}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
 
     # An import the stand-in lacks, and what the stand-in must say of it.
