@@ -25,7 +25,8 @@ TEST(ScreenProperties, RowsArePaddedToFourBytesAndTheMasksGiveTheFormat)
           Case{239, 320, 16, 0x03E0, kfDirect | kfDirect555, 2, 480},
           Case{240, 320, 16, 0, kfDirect | kfDirect555, 2, 480}, Case{241, 320, 8, 0, kfPalette, 1, 244},
           Case{321, 240, 24, 0, kfDirect | kfDirect888, 3, 964},
-          Case{640, 480, 32, 0x00FF00, kfDirect | kfDirect888, 4, 2560}})
+          Case{640, 480, 32, 0x00FF00, kfDirect | kfDirect888, 4, 2560},
+          Case{241, 241, 4, 0, kfPalette, 0, 124}})
     {
         const GXDisplayProperties p = ScreenProperties(c.width, c.height, c.bitsPerPixel,
                                                        PixelFormatFlags(c.bitsPerPixel, c.greenMask));

@@ -41,14 +41,16 @@ for bits in 32 64; do
     [ "$got" = "$(loader $bits)" ] || fail "DD_WINDOWS_BITS=$bits: wine-loader $bits gave $got, without it $(loader $bits)"
 done
 
-# One stub for the system's commands: each logs its command line; dpkg-query answers STUB_STATUS.
+# One stub for the system's commands: each logs its command line; dpkg-query answers not-installed
+# for the packages STUB_MISSING matches; apt-get cannot install wine32:i386, as where no mirror has it.
 mkdir "$work/bin"
 cat >"$work/bin/stub" <<'EOF'
 #!/bin/sh
 name=$(basename "$0")
 echo "$name $*" >>"$STUB_LOG"
 case $name in
-dpkg-query) printf '%s' "$STUB_STATUS" ;;
+dpkg-query) case "$*" in *" "$STUB_MISSING) printf not-installed ;; *) printf installed ;; esac ;;
+apt-get) case " $* " in *" wine32:i386 "*) exit 100 ;; esac ;;
 sudo) exec "$@" ;;
 cmake) exit "$STUB_CMAKE_STATUS" ;;
 Xvfb) echo 99 >&3 ;;
@@ -57,7 +59,7 @@ esac
 EOF
 chmod +x "$work/bin/stub"
 for name in dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
-export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_STATUS=installed STUB_CMAKE_STATUS=0
+export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
 chmod +x "$work/runs" "$work/cannot-run"
@@ -65,41 +67,64 @@ for probe in runs cannot-run; do
     export DD_PROBE_PROGRAM=$work/$probe
     said=$(loader probe)
     status=$?
-    [[ $probe/$status == @(runs/0|cannot-run/1) && $said == "host: $(tr - ' ' <<<$probe) 32-bit x86 programs"* ]] ||
+    [[ $probe/$status == @(runs/0|cannot-run/1) &&
+        $said == "host: $(tr - ' ' <<<$probe) 32-bit x86 programs"@(", "|" (Exec format error), ")* ]] ||
         fail "$probe: wine-loader probe said $said, with status $status"
     [ $probe = runs ] || [ "$(loader default)" = 64 ] || fail "$probe: wine-loader default gave $(loader default)"
-    : >"$STUB_LOG"
-    STUB_STATUS=not-installed "$scripts/install-deps" >/dev/null
-    installed=$(grep '^apt-get install' "$STUB_LOG")
-    [[ $installed == *" wine64 "* ]] || fail "$probe: install-deps, nothing installed, ran: $installed"
-    ran=$(grep -v '^dpkg-query ' "$STUB_LOG")
-    [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] ||
-        fail "$probe: install-deps, nothing installed, ran: $ran"
+    # Nothing installed, then only 32-bit Wine missing; its failed install leaves the 64-bit path.
+    for missing in '*' '*:i386'; do
+        : >"$STUB_LOG"
+        said=$(STUB_MISSING=$missing "$scripts/install-deps") ||
+            fail "$probe: install-deps, $missing missing, exited $?: $said"
+        installed=$(grep '^apt-get install' "$STUB_LOG" | tr '\n' ' ')
+        [[ $missing != '*' || $installed == *" wine64 "*" gcab cabextract "* ]] ||
+            fail "$probe: install-deps, nothing installed, ran: $installed"
+        ran=$(grep -v '^dpkg-query ' "$STUB_LOG")
+        [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] ||
+            fail "$probe: install-deps, $missing missing, ran: $ran"
+        [[ $probe = cannot-run || $said == *"install-deps: without 32-bit Wine the 32-bit Windows build is built"* ]] ||
+            fail "$probe: install-deps, wine32:i386 failing to install, said: $said"
+    done
 done
 : >"$STUB_LOG"
 "$scripts/install-deps" >/dev/null
 ! grep -v '^dpkg-query ' "$STUB_LOG" || fail "install-deps, everything installed, ran the commands above"
 
-# scripts/run configures the build it runs, and passes --device's options to the stand-in.
+# scripts/run configures the build it runs, and passes --device's options to the stand-in or, with
+# --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
+mkdir -p "$work/tree/platform/wince" "$work/tree/build/wince"
+ln -s "$scripts" "$work/tree/scripts"
+echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/platform/wince/cab_installer.py"
+cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm .*wince_stand_in'
+touch "$work/tree/$cab"
 for bits in 64 ""; do
     expected=windows$(DD_WINDOWS_BITS=$bits loader default | grep -x 64)
     : >"$STUB_LOG"
     DD_WINDOWS_BITS=$bits STUB_CMAKE_STATUS=1 "$scripts/run" >/dev/null 2>&1
     grep -qx "cmake --preset $expected" "$STUB_LOG" || fail "DD_WINDOWS_BITS=$bits scripts/run ran: $(grep ^cmake "$STUB_LOG")"
 done
-for case in "--device ARMV4I --base 0x20000000|wince_stand_in --base 0x20000000 \S*/ARMV4I/" "--device|wince_stand_in \S*/ARMV4/"; do
+for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
+    "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
+    "--device ARMV4I-HiRes|$stand_in \S*/ARMV4I/DisplayDiagnostics-HiRes.exe" \
+    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --shortcut Display Diagnostics \(high resolution\) $cab \S* $stand_in"; do
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
-    "$scripts/run" "${options[@]}" >/dev/null
-    grep -qP "^qemu-arm .*${case#*|}DisplayDiagnostics.exe$" "$STUB_LOG" || fail "scripts/run ${case%|*} ran: $(grep ^qemu "$STUB_LOG")"
+    "$work/tree/scripts/run" "${options[@]}" >/dev/null
+    grep -qP "^${case#*|}$" "$STUB_LOG" || fail "scripts/run ${case%|*} ran: $(tail -n 1 "$STUB_LOG")"
 done
+
+# scripts/bench's helpers: the middle of an odd count, the mean of the middle two of an even one.
+got=$(source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
+    preset_for 32 && preset_for 64)
+[ "$(echo $got)" = "2 2.5 windows windows64" ] ||
+    fail "scripts/bench: median of 3 1 2, of 4 1 3 2, preset_for 32, 64 gave: $(echo $got)"
 
 # A relative STATE is made absolute (Wine needs its prefix so), and a failed step shows its log.
 said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
 [[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
 
 # e2e_case.sh with a wine-screen that shows one box and logs one debug string: the expected box
-# passes, another fails, a skip stays a skip.
+# passes, another fails (even by a trailing tab alone), a skip stays a skip.
 cat >"$work/wine-screen" <<'EOF'
 #!/bin/sh
 [ "$1" = run ] || exec "$REAL_WINE_SCREEN" "$@"
@@ -108,8 +133,8 @@ exit "$BOX_STATUS"
 EOF
 chmod +x "$work/wine-screen"
 printf 'box for 1,2\ndebug: GX.dll: why\n' >"$work/expected"
-for case in "0 1,2 0" "0 1,3 1" "77 1,2 77"; do
-    read -r status simulation expected <<<"$case"
+for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
+    IFS='|' read -r status simulation expected <<<"$case"
     said=$(BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
         "$work/state" "$work" "$work/expected" "$simulation" 2>&1)
     got=$?

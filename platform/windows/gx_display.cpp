@@ -92,7 +92,7 @@ GXDisplayProperties PrimaryDisplayProperties()
     const int width = GetDeviceCaps(screen, HORZRES);
     const int height = GetDeviceCaps(screen, VERTRES);
     const int bitsPerPixel = GetDeviceCaps(screen, BITSPIXEL);
-    const DWORD format = PixelFormatFlags(bitsPerPixel, bitsPerPixel == 16 ? GreenMask(screen) : 0);
+    const DWORD format = PixelFormatFlags(bitsPerPixel, GreenMask(screen));
     ReleaseDC(nullptr, screen);
     return ScreenProperties(width, height, bitsPerPixel, format);
 }

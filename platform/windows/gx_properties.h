@@ -46,8 +46,9 @@ SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &d
 void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading, wchar_t *line,
                                  std::size_t capacity);
 
-// The kf* pixel format bits of a screen of that depth. At 16 bits per pixel the screen's green mask
-// tells 5-6-5 (0x07E0) from 5-5-5; 0, for a screen that gives no masks, is 5-5-5.
+// The kf* pixel format bits of a screen of that depth, given its green mask whatever the depth: only
+// at 16 bits per pixel does the mask count, telling 5-6-5 (0x07E0) from 5-5-5; 0, for a screen that
+// gives no masks, is 5-5-5.
 DWORD PixelFormatFlags(int bitsPerPixel, DWORD greenMask);
 
 // The record of a screen, given its size, depth and kf* pixel format bits.

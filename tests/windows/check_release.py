@@ -101,7 +101,9 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
         words = (getattr(fixed, f"{kind}VersionMS"), getattr(fixed, f"{kind}VersionLS"))
         numeric = (words[0] >> 16, words[0] & 0xFFFF, words[1] >> 16, words[1] & 0xFFFF)
         check(numeric == (*map(int, version.split(".")), 0), f"{name}'s {kind.upper()}VERSION", numeric)
-    check(fixed.FileOS == 0x40004, f"{name}'s FILEOS (VOS_NT_WINDOWS32)", hex(fixed.FileOS))
+    flags = tuple(hex(getattr(fixed, word)) for word in ("FileFlagsMask", "FileFlags", "FileOS", "FileSubtype"))
+    check(flags == ("0x3f", "0x0", "0x40004", "0x0"),  # VS_FFI_FILEFLAGSMASK, none, VOS_NT_WINDOWS32, VFT2_UNKNOWN
+          f"{name}'s FILEFLAGSMASK, FILEFLAGS, FILEOS and FILESUBTYPE", flags)
     check(fixed.FileType == FILE_TYPE[name], f"{name}'s file type", fixed.FileType)
     strings, tables, translations = version_strings(pe)
     check(tables == translations == ["040904B0"], f"{name}'s string tables and Translation", (tables, translations))
