@@ -7,6 +7,7 @@ byte, with its Start-menu shortcut; and the README.txt naming the version and bo
 
 Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION INSTALLER_COMMAND...
 """
+import re
 import struct
 import subprocess
 import sys
@@ -80,6 +81,8 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     check(listed.returncode == 0 and tested.returncode == 0,
           f"{cab}: cabextract: {(listed.stderr + tested.stderr).decode()}")
     check(members[:1] and members[0].endswith(".000"), f"{cab}: members {members}, the first not the setup file")
+    check(all(re.fullmatch(r"[A-Za-z0-9]{1,8}\.\d{3}", member) for member in members if member != "_setup.xml"),
+          f"{cab}: members {members}, not all 8.3 names numbered as files")
     setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
     header, dirs, files, links = read_setup(setup)
     ranges[target] = header["low"], header["high"]
@@ -127,8 +130,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
               f"{cab}: _setup.xml's shortcuts {targets}")
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
-check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme,
-      f"README.txt names version {version} and {armv4_cab}, {armv4i_cab}? It begins {readme[:60]!r}")
+check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
+      and "\\".join(INSTALL_DIR) in readme,
+      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab} and {INSTALL_DIR}? It begins {readme[:60]!r}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,

@@ -74,14 +74,25 @@ def with_characteristics(section, flags):
     return edited
 
 
-def cab_with(at, value):
-    """The CAB with a 32-bit field of its setup file changed: it is stored uncompressed."""
+def cab_with(at, value, size=4):
+    """The CAB with a field of its setup file changed: it is stored uncompressed."""
     data = bytearray(Path(cab).read_bytes())
     at += data.index(b"MSCE")
-    data[at:at + 4] = value.to_bytes(4, "little")
+    data[at:at + size] = value.to_bytes(size, "little")
     edited = work / f"setup_field_{at}_{value}.cab"
     edited.write_bytes(data)
     return edited
+
+
+def setup_word(at):
+    data = Path(cab).read_bytes()
+    return int.from_bytes(data[data.index(b"MSCE") + at:][:4], "little")
+
+
+def aware(name, data):
+    """An image the system takes as high-resolution aware."""
+    (work / name).write_bytes(data)
+    return work / name
 
 
 def ordinal(number):
@@ -122,6 +133,7 @@ with tempfile.TemporaryDirectory() as folder:
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "480x640"], with_resource_directory(0x7FFF0000, 16), "the resource directory points outside the image, at 0x7FFF000C"),
         (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
+        (["--screen", "300x320"], image, "--screen 300x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
     ]:
         result = run(*stand_in, *options, edited)
@@ -137,6 +149,19 @@ with tempfile.TemporaryDirectory() as folder:
         result = run(*stand_in, *options, edited)
         if result.returncode != 0 or result.stdout != shown:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # Images the system takes as aware, and so gives a VGA screen whole: a subsystem version of 4.21,
+    # and a resource name in any case of its letters.
+    subsystem = bytearray(Path(image).read_bytes())
+    subsystem[0x40 + 24 + 48:0x40 + 24 + 52] = bytes([4, 0, 21, 0])  # after the PE headers at 0x40
+    named = with_resources("HI_RES_AWARE CEUX {1}\n").read_bytes()
+    for edited in [aware("subsystem_4_21.exe", subsystem),
+                   aware("lower_case.exe", named.replace("HI_RES_AWARE".encode("utf-16-le"),
+                                                         "Hi_Res_Aware".encode("utf-16-le")))]:
+        result = run(*stand_in, "--screen", "480x640", edited)
+        if result.returncode != 0 or r"Width:\t\t480 pixel" not in result.stdout:
+            failures.append(f"the stand-in did not take {edited.name} as aware: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
     # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
@@ -157,6 +182,7 @@ with tempfile.TemporaryDirectory() as folder:
         (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
         (cab_with(56, 1), [], "registry entries, which this installer does not make"),  # a registry value
+        (cab_with(setup_word(64) + 8, 3, 2), [], "the directory list (1, 2, 3) does not end in 0"),
         (cab_with(20, 0), [], ""),  # for any processor
         (cab, ["--ce-version", "4.19"], ""),
     ]:
