@@ -50,7 +50,7 @@ name=$(basename "$0")
 echo "$name $*" >>"$STUB_LOG"
 case $name in
 dpkg-query) case "$*" in *" "$STUB_MISSING) printf not-installed ;; *) printf installed ;; esac ;;
-apt-get) case " $* " in *" wine32:i386 "*) exit 100 ;; esac ;;
+apt-get) case " $* " in *" wine32:i386 "* | *" $STUB_APT_FAILS "*) exit 100 ;; esac ;;
 sudo) exec "$@" ;;
 cmake) exit "$STUB_CMAKE_STATUS" ;;
 Xvfb) echo 99 >&3 ;;
@@ -59,7 +59,7 @@ esac
 EOF
 chmod +x "$work/bin/stub"
 for name in dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
-export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0
+export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
 chmod +x "$work/runs" "$work/cannot-run"
@@ -89,6 +89,14 @@ done
 : >"$STUB_LOG"
 "$scripts/install-deps" >/dev/null
 ! grep -v '^dpkg-query ' "$STUB_LOG" || fail "install-deps, everything installed, ran the commands above"
+said=$(STUB_MISSING='*' STUB_APT_FAILS=gcab "$scripts/install-deps" 2>&1) &&
+    fail "install-deps, gcab failing to install, exited 0: $said"
+
+# scripts/test runs every workflow but coverage, which measures rather than tests.
+listed=$(sed -n 's/^for preset in \(.*\); do$/\1/p' "$scripts/test")
+workflows=$(/usr/bin/python3 -c 'import json, sys
+print(*(p["name"] for p in json.load(open(sys.argv[1]))["workflowPresets"] if p["name"] != "coverage"))' "$1/CMakePresets.json")
+[ "$listed" = "$workflows" ] || fail "scripts/test runs the presets $listed, not every workflow's: $workflows"
 
 # scripts/run configures the build it runs, and passes --device's options to the stand-in or, with
 # --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
@@ -113,11 +121,12 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
     grep -qP "^${case#*|}$" "$STUB_LOG" || fail "scripts/run ${case%|*} ran: $(tail -n 1 "$STUB_LOG")"
 done
 
-# scripts/bench's helpers: the middle of an odd count, the mean of the middle two of an even one.
+# scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
+# of an even one.
 got=$(source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
-    preset_for 32 && preset_for 64)
-[ "$(echo $got)" = "2 2.5 windows windows64" ] ||
-    fail "scripts/bench: median of 3 1 2, of 4 1 3 2, preset_for 32, 64 gave: $(echo $got)"
+    printf '%s\n' 9 10 100 | median && preset_for 32 && preset_for 64)
+[ "$(echo $got)" = "2 2.5 10 windows windows64" ] ||
+    fail "scripts/bench: median of 3 1 2, of 4 1 3 2, of 9 10 100, preset_for 32, 64 gave: $(echo $got)"
 
 # A relative STATE is made absolute (Wine needs its prefix so), and a failed step shows its log.
 said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
@@ -135,7 +144,7 @@ chmod +x "$work/wine-screen"
 printf 'box for 1,2\ndebug: GX.dll: why\n' >"$work/expected"
 for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
     IFS='|' read -r status simulation expected <<<"$case"
-    said=$(BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
+    said=$(E2E_CASE_SECONDS=10 BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
         "$work/state" "$work" "$work/expected" "$simulation" 2>&1)
     got=$?
     [ $got = "$expected" ] || fail "e2e_case.sh, the box exiting $status for $simulation, exited $got: $said"

@@ -2,12 +2,13 @@
 # One end-to-end case: the driver runs the program on a started wine-screen, and what it reads from
 # the box, followed by the debug strings the programs wrote, must be exactly the expected file.
 # Usage: e2e_case.sh WINE_SCREEN STATE BIN EXPECTED SIMULATION DRIVER_ARGS...
-# SIMULATION, if not empty, becomes GX_SIMULATED_DISPLAY.
+# SIMULATION, if not empty, becomes GX_SIMULATED_DISPLAY. E2E_CASE_SECONDS is how long the driver may
+# take, set by the test well inside its own timeout, so that a hang still shows Wine's log.
 set -euo pipefail
 wine_screen=$1 state=$2 bin=$3 expected=$4 simulation=$5
 shift 5
 skip_status=77
-limit=60 # well inside the test's own timeout, so that a hang still shows Wine's log
+limit=${E2E_CASE_SECONDS:?how long the driver may take}
 
 if [ -n "$simulation" ]; then
     export GX_SIMULATED_DISPLAY="$simulation"
