@@ -118,6 +118,7 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     if xml:
         document = ElementTree.fromstring(xml)
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
+        removed_as = install.get("AppName")  # what Remove Programs lists
         said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts", "AppName")]
         app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
         check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links)), app_name],
@@ -131,8 +132,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
-      and "\\".join(INSTALL_DIR) in readme,
-      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab} and {INSTALL_DIR}? It begins {readme[:60]!r}")
+      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme,
+      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR} and {removed_as!r}? "
+      f"It begins {readme[:60]!r}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,

@@ -76,9 +76,13 @@ fields = {"SizeOfCode": total(CODE, "SizeOfRawData"), "SizeOfInitializedData": t
           "SizeOfUninitializedData": total(UNINITIALIZED, "Misc_VirtualSize"), "SizeOfHeaders": 0x200,
           "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + 0xFFF) & ~0xFFF,
           "BaseOfCode": pe.sections[0].VirtualAddress, "BaseOfData": pe.sections[1].VirtualAddress,
-          "SizeOfStackReserve": 0x10000, "DllCharacteristics": 0, "NumberOfRvaAndSizes": 16}
+          "SizeOfStackReserve": 0x10000, "SizeOfStackCommit": 0x1000, "SizeOfHeapReserve": 0x100000,
+          "SizeOfHeapCommit": 0x1000, "DllCharacteristics": 0, "NumberOfRvaAndSizes": 16}
 got = {field: getattr(optional, field) for field in fields}
 check(got == fields, f"header fields {got}, not {fields}")
+# The sections follow the headers' page and each other, with no page between them.
+ends = [0x1000] + [(s.VirtualAddress + s.Misc_VirtualSize + 0xFFF) & ~0xFFF for s in pe.sections[:-1]]
+check([s.VirtualAddress for s in pe.sections] == ends, f"sections at {[hex(s.VirtualAddress) for s in pe.sections]}")
 check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
       f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
 

@@ -58,11 +58,11 @@ def with_padding_first():
     return edited
 
 
-def with_resources(text):
+def with_resources(text, name="resources.exe"):
     (work / "resources.rc").write_text(text)
-    subprocess.run(["/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / "resources.exe",
-                    work / "resources.rc"], check=True, capture_output=True)
-    return work / "resources.exe"
+    subprocess.run(["/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / name, work / "resources.rc"],
+                   check=True, capture_output=True)
+    return work / name
 
 
 def with_characteristics(section, flags):
@@ -92,6 +92,12 @@ def setup_word(at):
 def aware(name, data):
     """An image the system takes as high-resolution aware."""
     (work / name).write_bytes(data)
+    return work / name
+
+
+def with_name(name):
+    """The image under another name, which a CAB installs it under."""
+    (work / name).write_bytes(Path(image).read_bytes())
     return work / name
 
 
@@ -142,10 +148,12 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, at
-    # another base; a HI_RES_AWARE of 4 bytes, which is not aware, after names of an odd length in all.
+    # another base; a HI_RES_AWARE of 4 bytes or holding 2, which is not aware, the first after names
+    # of an odd length in all.
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_padding_first()),
-                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n"))]:
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n")),
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe"))]:
         result = run(*stand_in, *options, edited)
         if result.returncode != 0 or result.stdout != shown:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
@@ -165,15 +173,18 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
     # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
-    for target, shortcut, said in [
-        ("armv4i", "Display Diagnostics", "is for machine 0x01C0, not ARMV4I's 0x01C2"),
-        ("armv4", "Display\\Diagnostics", "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+    for target, programs, said in [
+        ("armv4i", [("A.exe", "Display Diagnostics")], "is for machine 0x01C0, not ARMV4I's 0x01C2"),
+        ("armv4", [("A.exe", "Display\\Diagnostics")], "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+        ("armv4", [("A.", "Display Diagnostics")], "the image's name 'A.' is not a Windows CE file name"),
+        ("armv4", [("A.exe", "Display Diagnostics"), ("B.exe", "display diagnostics")], "two shortcuts share a name"),
         # 260 characters with \Windows\Start Menu\Programs\ (29) and .lnk (4): one past MAX_PATH's 259.
-        ("armv4", "x" * 227, "makes a path longer than Windows CE's 259 characters"),
+        ("armv4", [("A.exe", "x" * 227)], "makes a path longer than Windows CE's 259 characters"),
     ]:
-        result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", image, shortcut)
+        pairs = [part for name, shortcut in programs for part in (with_name(name), shortcut)]
+        result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", *pairs)
         if result.returncode == 0 or said not in result.stderr:
-            failures.append(f"the CAB writer took {target} {shortcut!r}: status {result.returncode}, "
+            failures.append(f"the CAB writer took {target} {programs!r}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
 
     # What a device's installer refuses, and what the installer must say of it; "" where it installs.
