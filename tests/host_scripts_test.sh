@@ -22,6 +22,7 @@ for bits in 32 64; do
         class=$(od -An -tu1 -j4 -N1 "$said" | tr -d ' ')
         [ "$class" = $((bits / 32)) ] || fail "wine-loader $bits gave $said, of ELF class $class"
     elif package=$(sed -n 's/.*(\(.*\)) is not installed$/\1/p' <<<"$said") && [ -n "$package" ]; then
+        grep -qE "[( ]$package[ )]" "$scripts/install-deps" || fail "wine-loader $bits names $package, which install-deps does not install"
         [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" != installed ] ||
             fail "wine-loader $bits said \"$said\", but dpkg has $package installed"
     elif loader probe >/dev/null; then
@@ -91,6 +92,9 @@ done
 ! grep -v '^dpkg-query ' "$STUB_LOG" || fail "install-deps, everything installed, ran the commands above"
 said=$(STUB_MISSING='*' STUB_APT_FAILS=gcab "$scripts/install-deps" 2>&1) &&
     fail "install-deps, gcab failing to install, exited 0: $said"
+: >"$STUB_LOG"
+said=$(STUB_MISSING='*' STUB_APT_FAILS=update "$scripts/install-deps" 2>&1) && grep -q '^apt-get install' "$STUB_LOG" ||
+    fail "install-deps, the package indexes failing to read, said: $said"
 
 # scripts/test runs every workflow but coverage, which measures rather than tests.
 listed=$(sed -n 's/^for preset in \(.*\); do$/\1/p' "$scripts/test")
@@ -137,11 +141,11 @@ said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader def
 cat >"$work/wine-screen" <<'EOF'
 #!/bin/sh
 [ "$1" = run ] || exec "$REAL_WINE_SCREEN" "$@"
-echo "box for $GX_SIMULATED_DISPLAY" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\n"' >&2
+echo "box for $GX_SIMULATED_DISPLAY" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\\not\n"' >&2
 exit "$BOX_STATUS"
 EOF
 chmod +x "$work/wine-screen"
-printf 'box for 1,2\ndebug: GX.dll: why\n' >"$work/expected"
+printf '%s\n' 'box for 1,2' 'debug: GX.dll: why\not' >"$work/expected" # Wine writes a backslash doubled
 for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
     IFS='|' read -r status simulation expected <<<"$case"
     said=$(E2E_CASE_SECONDS=10 BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
