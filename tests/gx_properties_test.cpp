@@ -17,23 +17,23 @@ TEST(ScreenProperties, RowsArePaddedToFourBytesAndTheMasksGiveTheFormat)
     struct Case
     {
         int width, height, bitsPerPixel;
-        DWORD greenMask, format;
+        DWORD colorMasks[3], format;
         LONG xPitch, yPitch;
     };
     for (const Case &c :
-         {Case{240, 320, 16, 0x07E0, kfDirect | kfDirect565, 2, 480},
-          Case{239, 320, 16, 0x03E0, kfDirect | kfDirect555, 2, 480},
-          Case{240, 320, 16, 0, kfDirect | kfDirect555, 2, 480}, Case{241, 320, 8, 0, kfPalette, 1, 244},
-          Case{321, 240, 24, 0, kfDirect | kfDirect888, 3, 964},
-          Case{640, 480, 32, 0x00FF00, kfDirect | kfDirect888, 4, 2560},
-          Case{241, 241, 4, 0, kfPalette, 0, 124}})
+         {Case{240, 320, 16, {0xF800, 0x07E0, 0x001F}, kfDirect | kfDirect565, 2, 480},
+          Case{239, 320, 16, {0x7C00, 0x03E0, 0x001F}, kfDirect | kfDirect555, 2, 480},
+          Case{240, 320, 16, {}, kfDirect | kfDirect555, 2, 480}, Case{241, 320, 8, {}, kfPalette, 1, 244},
+          Case{321, 240, 24, {}, kfDirect | kfDirect888, 3, 964},
+          Case{640, 480, 32, {0xFF0000, 0x00FF00, 0x0000FF}, kfDirect | kfDirect888, 4, 2560},
+          Case{241, 241, 4, {}, kfPalette, 0, 124}})
     {
         const GXDisplayProperties p = ScreenProperties(c.width, c.height, c.bitsPerPixel,
-                                                       PixelFormatFlags(c.bitsPerPixel, c.greenMask));
+                                                       PixelFormatFlags(c.bitsPerPixel, c.colorMasks));
         EXPECT_EQ(p.cbxPitch, c.xPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
         EXPECT_EQ(p.cbyPitch, c.yPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
         EXPECT_EQ(p.ffFormat, c.format | (c.width > c.height ? kfLandscape : 0U))
-            << c.width << "x" << c.height << "x" << c.bitsPerPixel << " green 0x" << std::hex << c.greenMask;
+            << c.width << "x" << c.height << "x" << c.bitsPerPixel << " green 0x" << std::hex << c.colorMasks[1];
     }
 }
 

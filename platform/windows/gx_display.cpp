@@ -66,13 +66,19 @@ bool ReadSimulatedDisplay(Display &display)
     return false;
 }
 
-// The green mask of the screen's bitmap format: only it tells 5-6-5 from 5-5-5 at 16 bits.
-DWORD GreenMask(HDC screen)
+// The red, green and blue masks of the screen's bitmap format, zeros where it has none: only they
+// tell 5-6-5 from 5-5-5 at 16 bits.
+struct ColorMasks
+{
+    DWORD masks[3];
+};
+
+ColorMasks ScreenColorMasks(HDC screen)
 {
     struct
     {
         BITMAPINFOHEADER header;
-        DWORD masks[3];
+        ColorMasks colors;
     } info = {};
     info.header.biSize = sizeof(info.header);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 1, 1);
@@ -83,7 +89,7 @@ DWORD GreenMask(HDC screen)
         GetDIBits(screen, bitmap, 0, 1, nullptr, bitmapInfo, DIB_RGB_COLORS);
     }
     DeleteObject(bitmap);
-    return info.header.biCompression == BI_BITFIELDS ? info.masks[1] : 0;
+    return info.header.biCompression == BI_BITFIELDS ? info.colors : ColorMasks{};
 }
 
 GXDisplayProperties PrimaryDisplayProperties()
@@ -92,7 +98,7 @@ GXDisplayProperties PrimaryDisplayProperties()
     const int width = GetDeviceCaps(screen, HORZRES);
     const int height = GetDeviceCaps(screen, VERTRES);
     const int bitsPerPixel = GetDeviceCaps(screen, BITSPIXEL);
-    const DWORD format = PixelFormatFlags(bitsPerPixel, GreenMask(screen));
+    const DWORD format = PixelFormatFlags(bitsPerPixel, ScreenColorMasks(screen).masks);
     ReleaseDC(nullptr, screen);
     return ScreenProperties(width, height, bitsPerPixel, format);
 }

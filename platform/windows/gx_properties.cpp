@@ -172,7 +172,7 @@ void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading,
     out << L": " << Expected(reading.fault) << L"\n";
 }
 
-DWORD PixelFormatFlags(int bitsPerPixel, DWORD greenMask)
+DWORD PixelFormatFlags(int bitsPerPixel, const DWORD (&colorMasks)[3])
 {
     if (bitsPerPixel <= 8)
     {
@@ -182,7 +182,7 @@ DWORD PixelFormatFlags(int bitsPerPixel, DWORD greenMask)
     {
         return kfDirect | kfDirect888;
     }
-    return kfDirect | (greenMask == 0x07E0 ? kfDirect565 : kfDirect555);
+    return kfDirect | (colorMasks[1] == 0x07E0 ? kfDirect565 : kfDirect555);
 }
 
 GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat)

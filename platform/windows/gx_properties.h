@@ -46,10 +46,10 @@ SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &d
 void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading, wchar_t *line,
                                  std::size_t capacity);
 
-// The kf* pixel format bits of a screen of that depth, given its green mask whatever the depth: only
-// at 16 bits per pixel does the mask count, telling 5-6-5 (0x07E0) from 5-5-5; 0, for a screen that
-// gives no masks, is 5-5-5.
-DWORD PixelFormatFlags(int bitsPerPixel, DWORD greenMask);
+// The kf* pixel format bits of a screen of that depth, given the red, green and blue masks of its
+// bitmap format whatever the depth: only at 16 bits per pixel do they count, the green one telling
+// 5-6-5 (0x07E0) from 5-5-5; zeros, for a screen that gives no masks, are 5-5-5.
+DWORD PixelFormatFlags(int bitsPerPixel, const DWORD (&colorMasks)[3]);
 
 // The record of a screen, given its size, depth and kf* pixel format bits.
 GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat);

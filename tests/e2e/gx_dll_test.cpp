@@ -186,11 +186,11 @@ bool AnotherProcessOpensTheDisplay()
 }
 
 // A process that closed the display but keeps running must not keep it from others, also while
-// another handle keeps the claim alive (as another process's open does).
+// another handle, made after the open as by another process's refused open, keeps the claim alive.
 void GivesUpTheDisplayOnClose()
 {
-    HANDLE otherHandle = CreateMutexW(nullptr, FALSE, kDisplayClaimName);
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the display opens");
+    HANDLE otherHandle = CreateMutexW(nullptr, FALSE, kDisplayClaimName);
     GXCloseDisplay();
     Check(AnotherProcessOpensTheDisplay(), "another process opens the display this running process closed");
     CloseHandle(otherHandle);
