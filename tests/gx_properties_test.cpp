@@ -33,7 +33,8 @@ TEST(ScreenProperties, RowsArePaddedToFourBytesAndTheMasksGiveTheFormat)
         EXPECT_EQ(p.cbxPitch, c.xPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
         EXPECT_EQ(p.cbyPitch, c.yPitch) << c.width << "x" << c.height << "x" << c.bitsPerPixel;
         EXPECT_EQ(p.ffFormat, c.format | (c.width > c.height ? kfLandscape : 0U))
-            << c.width << "x" << c.height << "x" << c.bitsPerPixel << " green 0x" << std::hex << c.colorMasks[1];
+            << c.width << "x" << c.height << "x" << c.bitsPerPixel << " green 0x" << std::hex
+            << c.colorMasks[1];
     }
 }
 
