@@ -112,8 +112,9 @@ touch "$work/tree/$cab"
 for bits in 64 ""; do
     expected=windows$(DD_WINDOWS_BITS=$bits loader default | grep -x 64)
     : >"$STUB_LOG"
-    DD_WINDOWS_BITS=$bits STUB_CMAKE_STATUS=1 "$scripts/run" >/dev/null 2>&1
+    DD_WINDOWS_BITS=$bits env -u DISPLAY "$work/tree/scripts/run" >/dev/null 2>&1
     grep -qx "cmake --preset $expected" "$STUB_LOG" || fail "DD_WINDOWS_BITS=$bits scripts/run ran: $(grep ^cmake "$STUB_LOG")"
+    grep -q "^Xvfb .*-screen 0 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^Xvfb "$STUB_LOG")"
 done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
     "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
@@ -126,11 +127,17 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
 done
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
-# of an even one.
+# of an even one; each launch ratio against its own baseline.
 got=$(source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
     printf '%s\n' 9 10 100 | median && preset_for 32 && preset_for 64)
 [ "$(echo $got)" = "2 2.5 10 windows windows64" ] ||
     fail "scripts/bench: median of 3 1 2, of 4 1 3 2, of 9 10 100, preset_for 32, 64 gave: $(echo $got)"
+printf '%s\n' "10 5 4" "20 10 5" "30 10 10" >"$work/runs" # program, manifest, bare
+got=$(source "$scripts/bench" && launch_summary 64 "$work/runs" | sed 's/^launch, 64-bit: //')
+[ "$got" = "DisplayDiagnostics.exe 20.0 ms, minimal box with its manifest 10.0 ms, bare 5.0 ms (medians of 3)
+against the minimal box with its manifest, ratio 2.000 (medians); median of paired ratios 2.000
+against the minimal box bare, ratio 4.000 (medians); median of paired ratios 3.000" ] ||
+    fail "scripts/bench: launch ratios of 10 5 4, 20 10 5, 30 10 10: $got"
 
 # A relative STATE is made absolute (Wine needs its prefix so), and a failed step shows its log.
 said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
