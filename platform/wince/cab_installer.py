@@ -171,12 +171,9 @@ def install(cab, device, ce_version):
 
 
 def program_of(device, link):
-    """The program a shortcut starts: the quoted path after "N#", N the number of characters after it."""
+    """The program a shortcut this installer wrote starts: the quoted path after "N#"."""
     text = link.read_text(encoding="ascii")
-    match = re.fullmatch(r'(\d+)#"(\\[^"]+)"', text)
-    if not match or int(match.group(1)) != len(text) - len(match.group(1)) - 1:
-        raise Refusal(f"the shortcut {link} holds {text!r}")
-    return Path(device, *match.group(2).split("\\")[1:])
+    return Path(device, *text[text.index("#") + 1 :].strip('"').split("\\")[1:])
 
 
 def ce_version(text):
