@@ -74,10 +74,11 @@ def with_characteristics(section, flags):
     return edited
 
 
-def cab_with(at, value, size=4):
-    """The CAB with a field of its setup file changed: it is stored uncompressed."""
+def cab_with(at, value, size=4, within=b"MSCE"):
+    """The CAB with a field changed, at an offset from the first `within` (by default in the setup
+    file: it is stored uncompressed)."""
     data = bytearray(Path(cab).read_bytes())
-    at += data.index(b"MSCE")
+    at += data.index(within)
     data[at:at + size] = value.to_bytes(size, "little")
     edited = work / f"setup_field_{at}_{value}.cab"
     edited.write_bytes(data)
@@ -194,6 +195,20 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
         (cab_with(56, 1), [], "registry entries, which this installer does not make"),  # a registry value
         (cab_with(setup_word(64) + 8, 3, 2), [], "the directory list (1, 2, 3) does not end in 0"),
+        (cab_with(0, 0, 1, b"MSCF"), [], "not a cabinet (no MSCF header)"),
+        (cab_with(30, 4, 2, b"MSCF"), [], "cabinet flags 0x4 (a cabinet set or reserved fields)"),
+        (cab_with(42, 1, 2, b"MSCF"), [], "folder 0 is compressed (type 1)"),  # MSZIP
+        (cab_with(11, ord("x"), 1, b"DisplayD.000"), [], "the first member is DisplayD.00x, not the setup file (.000)"),
+        (cab_with(3, ord("X"), 1), [], "the setup file has no MSCE header"),
+        (cab_with(175, 200, 2), [], "string 3 runs past the end of the setup file (177 + 200 > 260)"),
+        (cab_with(148, ord("x"), 1), [], "string 1 is not one string ending in its length"),
+        (cab_with(160, ord(":"), 1), [], "is not a path of the device"),
+        (cab_with(203, 5, 2), [], "a list of string ids at 205 is 5 bytes long, not a whole number of ids"),
+        (cab_with(211, 2, 2), [], "the setup file installs file 002 (DisplayDiagnostics.exe), which the cabinet does not hold"),
+        (cab_with(213, 9, 2), [], "file 001 (DisplayDiagnostics.exe) goes to directory 9, which the setup file lacks"),
+        (cab_with(250, 99, 2), [], "%CE99% is not a folder of this device"),
+        (cab_with(252, 2, 2), [], "points to file 2 (type 1), which is not installed"),
+        (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
         (cab_with(20, 0), [], ""),  # for any processor
         (cab, ["--ce-version", "4.19"], ""),
     ]:
