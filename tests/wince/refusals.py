@@ -122,6 +122,7 @@ with tempfile.TemporaryDirectory() as folder:
         (with_section(".ARM.exidx", "alloc,load,readonly,data"), "the ELF section .ARM.exidx has no place in the image"),
         (with_section(".stab", "readonly"), "the ELF section .stab is not known"),
         (with_thumb_call(), "relocation type 10 at"),
+        (Path(image), "is not a 32-bit little-endian ELF file"),
     ]:
         result = run("/usr/bin/python3", writer, "image", "armv4", gx_def, edited, work / "refused.exe")
         if result.returncode == 0 or said not in result.stderr:
@@ -179,6 +180,7 @@ with tempfile.TemporaryDirectory() as folder:
         ("armv4", [("A.exe", "Display\\Diagnostics")], "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
         ("armv4", [("A.", "Display Diagnostics")], "the image's name 'A.' is not a Windows CE file name"),
         ("armv4", [("A.exe", "Display Diagnostics"), ("B.exe", "display diagnostics")], "two shortcuts share a name"),
+        ("armv4", [("A.exe", "Display Diagnostics"), ("a.EXE", "Other")], "two images share a name"),
         # 260 characters with \Windows\Start Menu\Programs\ (29) and .lnk (4): one past MAX_PATH's 259.
         ("armv4", [("A.exe", "x" * 227)], "makes a path longer than Windows CE's 259 characters"),
     ]:
