@@ -106,12 +106,12 @@ def ordinal(number):
     return (0x80000000 | number).to_bytes(4, "little")  # an import lookup entry by ordinal
 
 
-def with_resource_directory(rva, size):
-    edited = work / "resource_directory.exe"
+def image_with(at, value, size=4, length=None):
+    """The image with a field changed, at an offset from the PE headers at 0x40, and cut to length."""
+    edited = work / f"image_field_{at}_{value}.exe"
     data = bytearray(Path(image).read_bytes())
-    at = 0x40 + 24 + 96 + 8 * 2  # data directory 2, after the PE headers at 0x40 and the optional header's fields
-    data[at:at + 8] = (rva | size << 32).to_bytes(8, "little")
-    edited.write_bytes(data)
+    data[0x40 + at:0x40 + at + size] = value.to_bytes(size, "little")
+    edited.write_bytes(data[:length])
     return edited
 
 
@@ -139,7 +139,14 @@ with tempfile.TemporaryDirectory() as folder:
     # A screen the stand-in does not model, a resource directory it cannot read, and what it must say.
     for options, edited, said in [
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
-        (["--screen", "480x640"], with_resource_directory(0x7FFF0000, 16), "the resource directory points outside the image, at 0x7FFF000C"),
+        # data directory 2, after the optional header's fields
+        (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, 0x7FFF0000 | 16 << 32, 8), "the resource directory points outside the image, at 0x7FFF000C"),
+        ([], image_with(-0x40, 0x4D5A, 2), "not an MZ image"),
+        ([], image_with(0, 0x4550 + 1), "no PE headers"),
+        ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
+        ([], image_with(24 + 68, 2, 2), "not a PE32 image for the Windows CE GUI subsystem"),
+        ([], image_with(24 + 60, 0x1000), "the headers lie outside the file or the image"),
+        ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "300x320"], image, "--screen 300x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
