@@ -46,16 +46,25 @@ def with_replaced(old, new):
     return edited
 
 
-def with_padding_first():
-    """The image with its relocation block's padding entry moved first, so that a HIGHLOW ends it."""
+def with_relocations(edit, name):
+    """The image with its relocation block's entries edited, and the page that block relocates."""
     data = bytearray(Path(image).read_bytes())
     raw = data.index(b".reloc\0\0") + 20  # the section header's PointerToRawData
     block = int.from_bytes(data[raw:raw + 4], "little")
     end = block + int.from_bytes(data[block + 4:block + 8], "little")
-    data[block + 8:end] = bytes(2) + data[block + 8:end - 2]
-    edited = work / "padding_first.exe"
-    edited.write_bytes(data)
-    return edited
+    data[block + 8:end] = edit(data[block + 8:end])
+    (work / name).write_bytes(data)
+    return work / name, int.from_bytes(data[block:block + 4], "little")
+
+
+def with_resource_data_moved(by):
+    """An aware image whose resource data entry points `by` bytes later; and where it then points."""
+    data = bytearray(with_resources("HI_RES_AWARE CEUX {1}\n").read_bytes())
+    rsrc = int.from_bytes(data[data.index(b".rsrc\0\0\0") + 20:][:4], "little")  # its PointerToRawData
+    at = data.index((2).to_bytes(4, "little") + bytes(8), rsrc) - 4  # the data entry: size 2, code page 0
+    rva = int.from_bytes(data[at:at + 4], "little") + by
+    data[at:at + 4] = rva.to_bytes(4, "little")
+    return aware("data_moved.exe", data), rva
 
 
 def with_resources(text, name="resources.exe"):
@@ -74,14 +83,14 @@ def with_characteristics(section, flags):
     return edited
 
 
-def cab_with(at, value, size=4, within=b"MSCE"):
+def cab_with(at, value, size=4, within=b"MSCE", length=None):
     """The CAB with a field changed, at an offset from the first `within` (by default in the setup
-    file: it is stored uncompressed)."""
+    file: it is stored uncompressed), and cut to length."""
     data = bytearray(Path(cab).read_bytes())
     at += data.index(within)
     data[at:at + size] = value.to_bytes(size, "little")
-    edited = work / f"setup_field_{at}_{value}.cab"
-    edited.write_bytes(data)
+    edited = work / f"setup_field_{at}_{value}_{length}.cab"
+    edited.write_bytes(data[:length])
     return edited
 
 
@@ -136,8 +145,15 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or said not in result.stderr:
             failures.append(f"the writer took {line!r}: status {result.returncode}, {result.stderr.strip()!r}")
 
-    # A screen the stand-in does not model, a resource directory it cannot read, and what it must say.
+    # A screen the stand-in does not model, an image or resource directory it cannot read or load
+    # there, and what it must say.
+    retyped, page = with_relocations(lambda e: e[:-2] + (0x2000).to_bytes(2, "little"), "retyped.exe")
+    misaligned, moved_to = with_resource_data_moved(2)
+    size = int.from_bytes(Path(image).read_bytes()[0x40 + 24 + 56:][:4], "little")
     for options, edited, said in [
+        (["--base", "0x20000000"], retyped, f"relocation type 2 at 0x{page:X}"),
+        (["--screen", "480x640"], misaligned, f"the resource data at 0x{moved_to:X} is not aligned to 4 bytes"),
+        (["--base", "0x400000"], image, f"cannot map 0x{size:X} bytes at 0x400000"),  # the stand-in's own code
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         # data directory 2, after the optional header's fields
         (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, 0x7FFF0000 | 16 << 32, 8), "the resource directory points outside the image, at 0x7FFF000C"),
@@ -160,7 +176,7 @@ with tempfile.TemporaryDirectory() as folder:
     # another base; a HI_RES_AWARE of 4 bytes or holding 2, which is not aware, the first after names
     # of an odd length in all.
     shown = run(*stand_in, image).stdout
-    for options, edited in [(["--base", "0x20000000"], with_padding_first()),
+    for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe"))]:
         result = run(*stand_in, *options, edited)
@@ -188,6 +204,7 @@ with tempfile.TemporaryDirectory() as folder:
         ("armv4", [("A.", "Display Diagnostics")], "the image's name 'A.' is not a Windows CE file name"),
         ("armv4", [("A.exe", "Display Diagnostics"), ("B.exe", "display diagnostics")], "two shortcuts share a name"),
         ("armv4", [("A.exe", "Display Diagnostics"), ("a.EXE", "Other")], "two images share a name"),
+        ("armv4", [(f"{n}.exe", f"{n}") for n in range(999)], "999 images: a file's number must stay below 999"),
         # 260 characters with \Windows\Start Menu\Programs\ (29) and .lnk (4): one past MAX_PATH's 259.
         ("armv4", [("A.exe", "x" * 227)], "makes a path longer than Windows CE's 259 characters"),
     ]:
@@ -218,13 +235,24 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(250, 99, 2), [], "%CE99% is not a folder of this device"),
         (cab_with(252, 2, 2), [], "points to file 2 (type 1), which is not installed"),
         (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
+        (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "cab_installer: "),  # cut short
         (cab_with(20, 0), [], ""),  # for any processor
+        (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
         (cab, ["--ce-version", "4.19"], ""),
     ]:
         result = run("/usr/bin/python3", installer, *device, edited, work / "device")
         if (result.returncode == 0) != (not said) or said not in result.stderr:
             failures.append(f"the installer answered {Path(edited).name} {device}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
+
+    # Path parts that would leave the device's folder, or name nothing, whichever CAB holds them.
+    sys.path.insert(0, str(Path(installer).parent))
+    from cab_installer import Refusal, device_path
+    for parts in (["%CE1%", ".."], ["..", "Windows"], ["%CE1%", "."], ["%CE1%", ""]):
+        try:
+            failures.append(f"the installer took the path {parts} as {device_path(work / 'device', parts)}")
+        except Refusal:
+            pass
 
     # An import the stand-in lacks, and what the stand-in must say of it.
     for old, new, said in [
