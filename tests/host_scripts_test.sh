@@ -161,5 +161,12 @@ for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
     [ $got = "$expected" ] || fail "e2e_case.sh, the box exiting $status for $simulation, exited $got: $said"
 done
 
+# stand_in_case.sh with a stand-in that prints the expected box, then ends as each case says.
+for case in "exit 0|0" "exit 3|1" "echo|1"; do
+    sh "$1/tests/wince/stand_in_case.sh" "$work/expected" "" sh -c "cat '$work/expected'; ${case%|*}" >/dev/null
+    got=$?
+    [ $got = "${case#*|}" ] || fail "stand_in_case.sh, the stand-in printing the box, then '${case%|*}', exited $got"
+done
+
 [ $failures -eq 0 ] && echo "the host scripts decide as this host and the stubs say"
 exit $failures

@@ -8,10 +8,13 @@ expected=$1 simulation=$2
 shift 2
 
 [ -z "$simulation" ] || export GX_SIMULATED_DISPLAY="$simulation"
+# A file, not $(...), which would drop the trailing blank lines a faulty run prints.
+printed=$(mktemp)
+trap 'rm -f "$printed"' EXIT
 status=0
-observed=$("$@") || status=$?
-if [ "$status" -ne 0 ] || ! printf '%s\n' "$observed" | diff -u "$expected" -; then
+"$@" >"$printed" || status=$?
+if [ "$status" -ne 0 ] || ! diff -u "$expected" "$printed"; then
     echo "FAIL: the run differs from $expected (- expected, + printed); stand-in status $status"
     exit 1
 fi
-printf '%s\n' "$observed"
+cat "$printed"
