@@ -66,8 +66,8 @@ def read_setup(data):
 
 
 def operations(document, folder):
-    """Each file or shortcut that _setup.xml's operations in a folder name, with its operation's Source."""
-    return {c.get("type"): c.find("characteristic/parm").get("value") for c in
+    """Each file or shortcut that _setup.xml's operations in a folder name, with its operation and Source."""
+    return {c.get("type"): (c.find("characteristic").get("type"), c.find("characteristic/parm").get("value")) for c in
             document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
 
 
@@ -81,6 +81,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     check(listed.returncode == 0 and tested.returncode == 0,
           f"{cab}: cabextract: {(listed.stderr + tested.stderr).decode()}")
     check(members[:1] and members[0].endswith(".000"), f"{cab}: members {members}, the first not the setup file")
+    # Fixed dates, so that the same images make the same CAB.
+    dates = {line.split(b" | ")[1] for line in listed.stdout.splitlines()[3:] if b" | " in line}
+    check(dates == {b"01.01.1980 00:00:00"}, f"{cab}: members dated {dates}")
     check(all(re.fullmatch(r"[A-Za-z0-9]{1,8}\.\d{3}", member) for member in members if member != "_setup.xml"),
           f"{cab}: members {members}, not all 8.3 names numbered as files")
     setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
@@ -103,10 +106,12 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     check(len(links) == len(images) and shortcuts == expected, f"{cab}: links {links}")
 
     with tempfile.TemporaryDirectory() as device:
-        installed = run(*installer, cab, device)
-        check(installed.returncode == 0, f"{cab}: the installer refused it: {installed.stderr.decode().strip()}")
         for name, image in images.items():
             program = Path(device, *INSTALL_DIR, name)
+            installed = run(*installer, "--shortcut", SHORTCUTS.get(name), cab, device, "echo")
+            check(installed.returncode == 0 and installed.stdout.decode() == f"{program}\n",
+                  f"{cab}: the installer, asked to run {SHORTCUTS.get(name)!r}, ran {installed.stdout.decode()!r},"
+                  f" status {installed.returncode}: {installed.stderr.decode().strip()}")
             check(program.is_file() and program.read_bytes() == image, f"{cab}: {program} is not the image {name}")
             link = Path(device, "Windows", "Start Menu", "Programs", f"{SHORTCUTS.get(name)}.lnk")
             command = '"\\%s\\%s"' % ("\\".join(INSTALL_DIR), name)
@@ -124,17 +129,22 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links)), app_name],
               f"{cab}: _setup.xml says {said}")
         sources = operations(document, "%InstallDir%")
-        check({name: int(member[-3:]) for name, member in sources.items()}
-              == numbers, f"{cab}: _setup.xml extracts {sources}")
+        check({name: (kind, int(member[-3:])) for name, (kind, member) in sources.items()}
+              == {name: ("Extract", number) for name, number in numbers.items()}, f"{cab}: _setup.xml extracts {sources}")
         targets = operations(document, "%CE11%")
-        check(targets == {f"{SHORTCUTS[name]}.lnk": f"%InstallDir%\\{name}" for name in images},
+        check(targets == {f"{SHORTCUTS[name]}.lnk": ("Shortcut", f"%InstallDir%\\{name}") for name in images},
               f"{cab}: _setup.xml's shortcuts {targets}")
+        # Every folder and path it names must be expanded (%CE1%, %InstallDir%) when it installs.
+        unexpanded = [e.attrib for e in document.iter() if "%" in e.get("type", "") + e.get("value", "")
+                      and e.get("translation") != "install"]
+        check(not unexpanded, f"{cab}: _setup.xml's paths not expanded on installing: {unexpanded}")
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
+firsts = ["For Windows CE %d.%d" % low for low, _ in ranges.values()]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
-      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme,
-      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR} and {removed_as!r}? "
-      f"It begins {readme[:60]!r}")
+      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in readme for f in firsts),
+      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR}, {removed_as!r} and "
+      f"{firsts}? It begins {readme[:60]!r}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,
