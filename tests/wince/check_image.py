@@ -56,9 +56,16 @@ subsystem = (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion)
 check(subsystem <= (4, 20), f"subsystem version {subsystem}, above 4.20")
 # The resource that makes Windows Mobile 2003 Second Edition and later give a program the display as it is.
 tree = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
-resources = [(str(kind.name), str(name.name), pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+resources = [(str(kind.name), str(name.name), language.id,
+              pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
              for kind in tree for name in kind.directory.entries for language in name.directory.entries]
-check(resources == ([("CEUX", "HI_RES_AWARE", b"\x01\x00")] if view == "hi-res-aware" else []), f"resources {resources}")
+check(resources == ([("CEUX", "HI_RES_AWARE", 0x0409, b"\x01\x00")] if view == "hi-res-aware" else []),
+      f"resources {resources}")
+# Each table counts its named entries apart from its numbered ones: types and names by name, languages by id.
+tables = [pe.DIRECTORY_ENTRY_RESOURCE.struct] if tree else []
+tables += [kind.directory.struct for kind in tree] + [name.directory.struct for kind in tree for name in kind.directory.entries]
+counts = [(table.NumberOfNamedEntries, table.NumberOfIdEntries) for table in tables]
+check(counts == ([(1, 0), (1, 0), (0, 1)] if tree else []), f"resource tables' named and numbered entries {counts}")
 check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
 # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
 check(header.Characteristics == 0x010E, f"COFF characteristics 0x{header.Characteristics:04X}")
@@ -104,6 +111,9 @@ slots = [(dll.struct.FirstThunk, 4 * len(dll.imports) + 4) for dll in pe.DIRECTO
 expected = [(directory[1][0], 20 * len(slots) + 20), (slots[0][0], sum(size for _, size in slots)),
             (sections[".reloc"].VirtualAddress, sections[".reloc"].Misc_VirtualSize)]
 check([directory[1], directory[12], directory[5]] == expected, f"directories {directory}, not {expected}")
+outside = [(hex(rva), size) for rva, size in directory if size and not any(
+    s.VirtualAddress <= rva and rva + size <= s.VirtualAddress + s.Misc_VirtualSize for s in pe.sections)]
+check(not outside, f"directories {outside} not within one section")
 
 relocated = []
 for block in pe.DIRECTORY_ENTRY_BASERELOC:
