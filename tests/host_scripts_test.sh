@@ -29,6 +29,12 @@ for bits in 32 64; do
         fail "wine-loader $bits said \"$said\", but wine-loader probe runs its program"
     fi
 done
+# The probe wine-loader writes, in a tree with no build folder yet, is a 32-bit x86 executable: ELF
+# class 1, little-endian, type 2, machine 3.
+mkdir "$work/fresh" && ln -s "$scripts" "$work/fresh/scripts"
+"$work/fresh/scripts/wine-loader" probe >/dev/null
+header=$(od -An -tu1 -j4 -N2 "$work/fresh/build/probe-i386" && od -An -tu2 -j16 -N4 "$work/fresh/build/probe-i386")
+[ "$(echo $header)" = "1 1 2 3" ] || fail "wine-loader probe wrote a program of ELF class, data, type, machine: $(echo $header)"
 default=64
 loader 32 >/dev/null && default=32
 [ "$(loader default)" = $default ] || fail "wine-loader default gave $(loader default), where wine-loader 32 says $(loader 32)"
