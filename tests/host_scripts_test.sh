@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The host scripts' decisions: which Wine runs which Windows build (held to what dpkg and the
 # loaders' own ELF headers say), and, with stubs for the system's commands and a probe that runs or
-# cannot, what install-deps installs, what scripts/run builds and runs, and what wine-screen says
-# when a step fails. Prints each failure and exits with their count.
+# cannot, what install-deps installs, what scripts/run builds and runs, what wine-screen says when a
+# step fails, what scripts/test makes of a skipped case, and how the e2e and stand-in cases judge a
+# run. Prints each failure and exits with their count.
 # Usage: host_scripts_test.sh SOURCE_DIR
 set -uo pipefail
 scripts=$1/scripts
@@ -56,17 +57,17 @@ cat >"$work/bin/stub" <<'EOF'
 name=$(basename "$0")
 echo "$name $*" >>"$STUB_LOG"
 case $name in
-dpkg-query) case "$*" in *" "$STUB_MISSING) printf not-installed ;; *) printf installed ;; esac ;;
+dpkg-query) case "$*" in *'${db:Status-Status}'*" "$STUB_MISSING) printf not-installed ;; *'${db:Status-Status}'*) printf installed ;; esac ;;
 apt-get) case " $* " in *" wine32:i386 "* | *" $STUB_APT_FAILS "*) exit 100 ;; esac ;;
 sudo) exec "$@" ;;
-cmake) exit "$STUB_CMAKE_STATUS" ;;
+cmake) case "$*" in *windows64*) echo "$STUB_CMAKE_SAYS" ;; *"--workflow --preset wince"*) exit 1 ;; esac && exit "$STUB_CMAKE_STATUS" ;;
 Xvfb) echo 99 >&3 ;;
-wineserver) echo "wineserver: cannot start in $WINEPREFIX" && exit 1 ;;
+wineserver) seq 20 && echo "wineserver: cannot start in $WINEPREFIX" && exit 1 ;;
 esac
 EOF
 chmod +x "$work/bin/stub"
 for name in dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
-export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none
+export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_SAYS=
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
 chmod +x "$work/runs" "$work/cannot-run"
@@ -113,7 +114,7 @@ print(*(p["name"] for p in json.load(open(sys.argv[1]))["workflowPresets"] if p[
 mkdir -p "$work/tree/platform/wince" "$work/tree/build/wince"
 ln -s "$scripts" "$work/tree/scripts"
 echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/platform/wince/cab_installer.py"
-cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm .*wince_stand_in'
+cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm -L /usr/arm-linux-gnueabi \S*/wince_stand_in'
 touch "$work/tree/$cab"
 for bits in 64 ""; do
     expected=windows$(DD_WINDOWS_BITS=$bits loader default | grep -x 64)
@@ -129,8 +130,15 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
     "$work/tree/scripts/run" "${options[@]}" >/dev/null
-    grep -qP "^${case#*|}$" "$STUB_LOG" || fail "scripts/run ${case%|*} ran: $(tail -n 1 "$STUB_LOG")"
+    grep -qP "^${case#*|}$" "$STUB_LOG" && grep -qx "cmake --build --preset wince" "$STUB_LOG" ||
+        fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
 done
+
+# scripts/test fails when a set this host runs skipped a case (the stubbed wince workflow then fails).
+if loader 64 >/dev/null; then
+    said=$(STUB_CMAKE_SAYS='3/9 Test  #3: e2e_case ...***Skipped' "$work/tree/scripts/test" 2>&1)
+    [[ $said == *"the 64-bit e2e set failed: it skipped e2e_case, but"* ]] || fail "scripts/test, a 64-bit case skipped, said: $said"
+fi
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
 # of an even one; each launch ratio against its own baseline.
@@ -150,10 +158,11 @@ said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader def
 [[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
 
 # e2e_case.sh with a wine-screen that shows one box and logs one debug string: the expected box
-# passes, another fails (even by a trailing tab alone), a skip stays a skip.
+# passes, another fails (even by a trailing tab alone), a skip stays a skip, and a hang is told as one.
 cat >"$work/wine-screen" <<'EOF'
 #!/bin/sh
 [ "$1" = run ] || exec "$REAL_WINE_SCREEN" "$@"
+[ "$BOX_STATUS" != hang ] || exec sleep 5
 echo "box for $GX_SIMULATED_DISPLAY" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\\not\n"' >&2
 exit "$BOX_STATUS"
 EOF
@@ -166,6 +175,9 @@ for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
     got=$?
     [ $got = "$expected" ] || fail "e2e_case.sh, the box exiting $status for $simulation, exited $got: $said"
 done
+said=$(E2E_CASE_SECONDS=1 BOX_STATUS=hang REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
+    "$work/state" "$work" "$work/expected" "" 2>&1)
+[[ $? = 1 && $said == *"FAIL: the driver did not end within 1 s"* ]] || fail "e2e_case.sh, the box hanging, said: $said"
 
 # stand_in_case.sh with a stand-in that prints the expected box, then ends as each case says.
 for case in "exit 0|0" "exit 3|1" "echo|1"; do
