@@ -78,6 +78,21 @@ void ChecksTheScreen()
     reported.ffFormat = 0;
     CheckProperties(reported, GXDisplayProperties{240, 320, 2, 480, 16, 0},
                     "the 240x320x16 screen is reported");
+    // Each reading gives back the screen's DC: one kept makes the next one differ.
+    HDC before = GetDC(nullptr);
+    ReleaseDC(nullptr, before);
+    for (int i = 0; i < 10; ++i)
+    {
+        GXGetDisplayProperties();
+    }
+    HDC after = GetDC(nullptr);
+    ReleaseDC(nullptr, after);
+    if (after != before)
+    {
+        std::printf("FAIL: ten readings kept the screen's DC: it is %p, before them %p\n", static_cast<void *>(after),
+                    static_cast<void *>(before));
+        ++g_failures;
+    }
     Check(GXIsDisplayDRAMBuffer() != 0, "a desktop display is a DRAM buffer");
     Check(GXCloseDisplay() != 0, "closing the open display returns nonzero");
     Check(GXCloseDisplay() == 0, "closing twice returns 0 the second time");
