@@ -89,8 +89,8 @@ void ChecksTheScreen()
     ReleaseDC(nullptr, after);
     if (after != before)
     {
-        std::printf("FAIL: ten readings kept the screen's DC: it is %p, before them %p\n", static_cast<void *>(after),
-                    static_cast<void *>(before));
+        std::printf("FAIL: ten readings kept the screen's DC: it is %p, before them %p\n",
+                    static_cast<void *>(after), static_cast<void *>(before));
         ++g_failures;
     }
     Check(GXIsDisplayDRAMBuffer() != 0, "a desktop display is a DRAM buffer");
