@@ -134,11 +134,14 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
         fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
 done
 
-# scripts/test fails when a set this host runs skipped a case (the stubbed wince workflow then fails).
+# scripts/test fails when a workflow fails (the stubbed wince one), and before that when a set this
+# host runs skipped a case.
 if loader 64 >/dev/null; then
     said=$(STUB_CMAKE_SAYS='3/9 Test  #3: e2e_case ...***Skipped' "$work/tree/scripts/test" 2>&1)
     [[ $said == *"the 64-bit e2e set failed: it skipped e2e_case, but"* ]] || fail "scripts/test, a 64-bit case skipped, said: $said"
 fi
+said=$("$work/tree/scripts/test" 2>&1)
+[[ $said == *"scripts/test: the wince workflow failed"* ]] || fail "scripts/test, the wince workflow failing, said: $said"
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
 # of an even one; each launch ratio against its own baseline.
