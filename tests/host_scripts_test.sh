@@ -85,7 +85,7 @@ for probe in runs cannot-run; do
         said=$(STUB_MISSING=$missing "$scripts/install-deps") ||
             fail "$probe: install-deps, $missing missing, exited $?: $said"
         installed=$(grep '^apt-get install' "$STUB_LOG" | tr '\n' ' ')
-        [[ $missing != '*' || $installed == *" wine64 "*" gcab cabextract "* ]] ||
+        [[ $missing != '*' || $installed == *" wine wine64 xvfb imagemagick "*" qemu-user "*" gcab cabextract "* ]] ||
             fail "$probe: install-deps, nothing installed, ran: $installed"
         ran=$(grep -v '^dpkg-query ' "$STUB_LOG")
         [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] ||
@@ -161,17 +161,19 @@ said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader def
 [[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
 
 # e2e_case.sh with a wine-screen that shows one box and logs one debug string: the expected box
-# passes, another fails (even by a trailing tab alone), a skip stays a skip, and a hang is told as one.
+# passes, another fails (even by a trailing tab or a blank line alone), a skip stays a skip, and a hang
+# is told as one.
 cat >"$work/wine-screen" <<'EOF'
 #!/bin/sh
 [ "$1" = run ] || exec "$REAL_WINE_SCREEN" "$@"
 [ "$BOX_STATUS" != hang ] || exec sleep 5
-echo "box for $GX_SIMULATED_DISPLAY" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\\not\n"' >&2
+case $GX_SIMULATED_DISPLAY in +*) echo ;; esac # a blank line first
+echo "box for ${GX_SIMULATED_DISPLAY#+}" && printf '%s\n' '0184:warn:seh:OutputDebugStringA "GX.dll: why\\not\n"' >&2
 exit "$BOX_STATUS"
 EOF
 chmod +x "$work/wine-screen"
 printf '%s\n' 'box for 1,2' 'debug: GX.dll: why\not' >"$work/expected" # Wine writes a backslash doubled
-for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "77|1,2|77"; do
+for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "0|+1,2|1" "77|1,2|77"; do
     IFS='|' read -r status simulation expected <<<"$case"
     said=$(E2E_CASE_SECONDS=10 BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
         "$work/state" "$work" "$work/expected" "$simulation" 2>&1)
