@@ -50,7 +50,8 @@ for bits in 32 64; do
 done
 
 # One stub for the system's commands: each logs its command line; dpkg-query answers not-installed
-# for the packages STUB_MISSING matches; apt-get cannot install wine32:i386, as where no mirror has it.
+# for the packages STUB_MISSING matches; apt-get cannot install wine32:i386, as where no mirror has it;
+# a cmake workflow prints STUB_CMAKE_TESTS, windows64's also STUB_CMAKE_SAYS, and wince's fails.
 mkdir "$work/bin"
 cat >"$work/bin/stub" <<'EOF'
 #!/bin/sh
@@ -60,14 +61,18 @@ case $name in
 dpkg-query) case "$*" in *'${db:Status-Status}'*" "$STUB_MISSING) printf not-installed ;; *'${db:Status-Status}'*) printf installed ;; esac ;;
 apt-get) case " $* " in *" wine32:i386 "* | *" $STUB_APT_FAILS "*) exit 100 ;; esac ;;
 sudo) exec "$@" ;;
-cmake) case "$*" in *windows64*) echo "$STUB_CMAKE_SAYS" ;; *"--workflow --preset wince"*) exit 1 ;; esac && exit "$STUB_CMAKE_STATUS" ;;
+cmake)
+    case "$*" in --workflow*) echo "$STUB_CMAKE_TESTS" ;; esac
+    case "$*" in "--workflow --preset windows64") echo "$STUB_CMAKE_SAYS" ;; "--workflow --preset wince") exit 1 ;; esac
+    exit "$STUB_CMAKE_STATUS" ;;
 Xvfb) echo 99 >&3 ;;
 wineserver) seq 20 && echo "wineserver: cannot start in $WINEPREFIX" && exit 1 ;;
 esac
 EOF
 chmod +x "$work/bin/stub"
 for name in dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
-export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_SAYS=
+export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_TESTS="100% tests passed" \
+    STUB_CMAKE_SAYS='1/1 Test  #1: e2e_case ...   Passed'
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
 chmod +x "$work/runs" "$work/cannot-run"
@@ -134,14 +139,18 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
         fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
 done
 
-# scripts/test fails when a workflow fails (the stubbed wince one), and before that when a set this
-# host runs skipped a case.
+# scripts/test fails when a workflow fails (the stubbed wince one) or runs no tests, and before that
+# when a set this host runs skipped a case or ran none.
 if loader 64 >/dev/null; then
     said=$(STUB_CMAKE_SAYS='3/9 Test  #3: e2e_case ...***Skipped' "$work/tree/scripts/test" 2>&1)
     [[ $said == *"the 64-bit e2e set failed: it skipped e2e_case, but"* ]] || fail "scripts/test, a 64-bit case skipped, said: $said"
+    said=$(STUB_CMAKE_SAYS= "$work/tree/scripts/test" 2>&1)
+    [[ $said == *"the 64-bit e2e set failed: it ran no case"* ]] || fail "scripts/test, no 64-bit case run, said: $said"
 fi
 said=$("$work/tree/scripts/test" 2>&1)
 [[ $said == *"scripts/test: the wince workflow failed"* ]] || fail "scripts/test, the wince workflow failing, said: $said"
+said=$(STUB_CMAKE_TESTS= "$work/tree/scripts/test" 2>&1)
+[[ $said == *"scripts/test: the host workflow failed: it ran no tests"* ]] || fail "scripts/test, no tests run, said: $said"
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
 # of an even one; each launch ratio against its own baseline.
