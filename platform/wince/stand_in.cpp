@@ -149,13 +149,13 @@ int GXCloseDisplay()
     return wasOpen;
 }
 
-// COREDLL.dll's message box prints the box as the end-to-end driver reads it. Its buttons are the
-// type's low four bits, 0 for OK alone (typed here, not taken from windows.h, to catch a wrong MB_OK).
+// COREDLL.dll's message box prints the box as the end-to-end driver reads it: a plain OK box, type 0
+// (typed here, not taken from windows.h, to catch a wrong MB_OK), with no icon or other buttons.
 int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 {
-    if ((uType & 0xFU) != 0)
+    if (uType != 0)
     {
-        Fail("a message box of type " + Hex(uType) + ": the stand-in shows only OK boxes");
+        Fail("a message box of type " + Hex(uType) + ": the stand-in shows only plain OK boxes");
     }
     std::printf("caption: %s\ntext: %s\nbuttons: 1 \"OK\"\n", Quoted(lpCaption).c_str(),
                 Quoted(lpText).c_str());
