@@ -124,10 +124,14 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         document = ElementTree.fromstring(xml)
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
         removed_as = install.get("AppName")  # what Remove Programs lists
-        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "NumFiles", "NumShortcuts", "AppName")]
+        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "BuildNumberMin", "BuildNumberMax",
+                                               "NumFiles", "NumShortcuts", "AppName")]
         app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
-        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], str(len(files)), str(len(links)), app_name],
-              f"{cab}: _setup.xml says {said}")
+        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(files)),
+                       str(len(links)), app_name], f"{cab}: _setup.xml says {said}")
+        folders = document.findall("characteristic[@type='FileOperation']/characteristic")
+        unmade = [f.get("type") for f in folders if f.find("characteristic[@type='MakeDir']") is None]
+        check(folders and not unmade, f"{cab}: _setup.xml makes no folder {unmade} of {len(folders)}")
         sources = operations(document, "%InstallDir%")
         check({name: (kind, int(member[-3:])) for name, (kind, member) in sources.items()}
               == {name: ("Extract", number) for name, number in numbers.items()}, f"{cab}: _setup.xml extracts {sources}")
@@ -140,11 +144,12 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         check(not unexpanded, f"{cab}: _setup.xml's paths not expanded on installing: {unexpanded}")
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
-firsts = ["For Windows CE %d.%d" % low for low, _ in ranges.values()]
+named = ["For Windows CE %d.%d" % low for low, _ in ranges.values()]
+named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
-      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in readme for f in firsts),
+      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in readme for f in named),
       f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR}, {removed_as!r} and "
-      f"{firsts}? It begins {readme[:60]!r}")
+      f"{named}? It begins {readme[:60]!r}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,

@@ -57,6 +57,17 @@ def with_relocations(edit, name):
     return work / name, int.from_bytes(data[block:block + 4], "little")
 
 
+def with_empty_block_after():
+    """The image with an empty relocation block after its one block, as a linker may leave."""
+    data = bytearray(Path(image).read_bytes())
+    size_at = 0x40 + 24 + 96 + 8 * 5 + 4  # data directory 5's size
+    raw = int.from_bytes(data[data.index(b".reloc\0\0") + 20:][:4], "little")
+    end = raw + int.from_bytes(data[size_at:size_at + 4], "little")
+    data[end:end + 8] = (0x2000 | 8 << 32).to_bytes(8, "little")
+    data[size_at:size_at + 4] = (end + 8 - raw).to_bytes(4, "little")
+    return aware("empty_block_after.exe", data)
+
+
 def with_resource_data_moved(by):
     """An aware image whose resource data entry points `by` bytes later; and where it then points."""
     data = bytearray(with_resources("HI_RES_AWARE CEUX {1}\n").read_bytes())
@@ -165,6 +176,7 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "300x320"], image, "--screen 300x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
+        (["--screen", "480x640x16"], image, "--screen 480x640x16: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
     ]:
         result = run(*stand_in, *options, edited)
@@ -172,11 +184,12 @@ with tempfile.TemporaryDirectory() as folder:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
-    # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, at
-    # another base; a HI_RES_AWARE of 4 bytes or holding 2, which is not aware, the first after names
+    # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
+    # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, which is not aware, the first after names
     # of an odd length in all.
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
+                            (["--base", "0x20000000"], with_empty_block_after()),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe"))]:
         result = run(*stand_in, *options, edited)
@@ -213,6 +226,16 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or said not in result.stderr:
             failures.append(f"the CAB writer took {target} {programs!r}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
+
+    # A program larger than a cabinet's 32 KiB data block installs whole.
+    big = with_name("Big.exe")
+    big.write_bytes(big.read_bytes().ljust(40000, b"\0"))
+    run("/usr/bin/python3", cab_writer, "armv4", "gcab", work / "big.cab", big, "Big")
+    result = run("/usr/bin/python3", installer, work / "big.cab", work / "big")
+    installed = work / "big" / "Program Files" / "Display Diagnostics" / "Big.exe"
+    if result.returncode != 0 or not installed.is_file() or installed.read_bytes() != big.read_bytes():
+        failures.append(f"the installer installed a 40,000-byte program as {installed.stat().st_size if installed.is_file() else 0} "
+                        f"bytes: status {result.returncode}, {result.stderr.strip()!r}")
 
     # What a device's installer refuses, and what the installer must say of it; "" where it installs.
     for edited, device, said in [
