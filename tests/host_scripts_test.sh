@@ -124,12 +124,14 @@ touch "$work/tree/$cab"
 for bits in 64 ""; do
     expected=windows$(DD_WINDOWS_BITS=$bits loader default | grep -x 64)
     : >"$STUB_LOG"
-    DD_WINDOWS_BITS=$bits env -u DISPLAY "$work/tree/scripts/run" >/dev/null 2>&1
+    said=$(DD_WINDOWS_BITS=$bits env -u DISPLAY "$work/tree/scripts/run" 2>&1)
+    [[ -n $bits || $expected = windows || $said == *"64-bit Windows build under "*", because $(loader 32)"* ]] ||
+        fail "scripts/run, where only the 64-bit build runs, did not say why: $said"
     grep -qx "cmake --preset $expected" "$STUB_LOG" || fail "DD_WINDOWS_BITS=$bits scripts/run ran: $(grep ^cmake "$STUB_LOG")"
     grep -q "^Xvfb .*-screen 0 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^Xvfb "$STUB_LOG")"
 done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
-    "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
+    "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" "--device ARMV4|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
     "--device ARMV4I-HiRes|$stand_in \S*/ARMV4I/DisplayDiagnostics-HiRes.exe" \
     "--device ARMV4I-HiRes --cab|\S*cab_installer.py --shortcut Display Diagnostics \(high resolution\) $cab \S* $stand_in"; do
     : >"$STUB_LOG"
@@ -165,9 +167,16 @@ against the minimal box with its manifest, ratio 2.000 (medians); median of pair
 against the minimal box bare, ratio 4.000 (medians); median of paired ratios 3.000" ] ||
     fail "scripts/bench: launch ratios of 10 5 4, 20 10 5, 30 10 10: $got"
 
-# A relative STATE is made absolute (Wine needs its prefix so), and a failed step shows its log.
+# A relative STATE is made absolute (Wine needs its prefix so), a failed step shows its log, and the
+# screen STATE had before (a sleep standing in for its Xvfb) is stopped.
+mkdir "$work/state"
+sleep 30 &
+xvfb=$!
+echo $xvfb >"$work/state/xvfb.pid"
 said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
 [[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
+[[ $(ps -o stat= -p $xvfb) != [^Z]* ]] || fail "wine-screen start left the screen STATE had running: $(ps -o args= -p $xvfb)"
+kill $xvfb 2>/dev/null
 
 # e2e_case.sh with a wine-screen that shows one box and logs one debug string: the expected box
 # passes, another fails (even by a trailing tab or a blank line alone), a skip stays a skip, and a hang
