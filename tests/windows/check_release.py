@@ -110,7 +110,9 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
     for key, expected in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Display Diagnostics"),
                           ("OriginalFilename", name), ("InternalName", name.rsplit(".", 1)[0])):
         check(strings.get(key) == expected, f"{name}'s {key}", strings.get(key))
-    check(strings.get("FileDescription", "").startswith("Display Diagnostics"), f"{name}'s FileDescription",
+    # What the binary is, after the product's name: Explorer shows it as the file's description.
+    check(strings.get("FileDescription", "").startswith("Display Diagnostics") and
+          strings.get("FileDescription") != strings.get("ProductName"), f"{name}'s FileDescription",
           strings.get("FileDescription"))
 
     found = resources(pe)
