@@ -85,6 +85,11 @@ TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
              Case{L"240,320,2,480,16,0x,0", SimulationFault::ExpectedDigit, 19,
                   L"character 20: a digit was expected"},
              Case{L"240,320", SimulationFault::ExpectedComma, 7, L"its end: a comma was expected"},
+             // Hexadecimal digits in a decimal word.
+             Case{L"240,32a,2,480,16,0,0", SimulationFault::ExpectedComma, 6,
+                  L"character 7: a comma was expected"},
+             Case{L"240,320,2,480,16,0,1F", SimulationFault::ExpectedEnd, 20,
+                  L"character 21: the end was expected after the seventh word"},
              Case{L"240,320,2,480,16,0,0,0", SimulationFault::ExpectedEnd, 20,
                   L"character 21: the end was expected after the seventh word"},
              Case{L"240,-2147483649,2,480,16,0,0", SimulationFault::OutOfRange, 4,
