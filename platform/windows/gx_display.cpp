@@ -48,10 +48,11 @@ bool ReadSimulatedDisplay(Display &display)
         display = Display{{{}, 1}, false}; // the primary display, a DRAM buffer
         return true;
     }
+    // Too long, it gives the size it needs, its terminator included.
     if (length >= kVariableCapacity)
     {
         SayWhy(L"GX.dll: %s is %lu characters long, more than the %lu it reads\n", kSimulationVariable,
-               length, kVariableCapacity - 1);
+               length - 1, kVariableCapacity - 1);
         return false;
     }
     const SimulationReading reading = ParseSimulatedDisplay(g_variable, display.simulation);
