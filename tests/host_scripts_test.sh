@@ -139,7 +139,8 @@ done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
     "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" "--device ARMV4|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
     "--device ARMV4I-HiRes|$stand_in \S*/ARMV4I/DisplayDiagnostics-HiRes.exe" \
-    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --shortcut Display Diagnostics \(high resolution\) $cab \S* $stand_in"; do
+    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --shortcut Display Diagnostics \(high resolution\) $cab \S* $stand_in" \
+    "--device ARMV4I --cab|\S*cab_installer.py --shortcut Display Diagnostics $cab \S* $stand_in"; do
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
     "$work/tree/scripts/run" "${options[@]}" >/dev/null
@@ -155,8 +156,11 @@ if loader 64 >/dev/null; then
     said=$(STUB_CMAKE_SAYS= "$work/tree/scripts/test" 2>&1)
     [[ $said == *"the 64-bit e2e set failed: it ran no case"* ]] || fail "scripts/test, no 64-bit case run, said: $said"
 fi
-said=$("$work/tree/scripts/test" 2>&1)
+said=$("$work/tree/scripts/test" 2>&1) && fail "scripts/test, the wince workflow failing, exited 0"
 [[ $said == *"scripts/test: the wince workflow failed"* ]] || fail "scripts/test, the wince workflow failing, said: $said"
+set32=$(loader 32 >/dev/null && echo runs || echo "is skipped: $(loader 32)")
+[[ $said == *"=== windows: the 32-bit Windows build; the 32-bit e2e set $set32"$'\n'* ]] ||
+    fail "scripts/test did not say the 32-bit e2e set $set32: $said"
 said=$(STUB_CMAKE_TESTS= "$work/tree/scripts/test" 2>&1)
 [[ $said == *"scripts/test: the host workflow failed: it ran no tests"* ]] || fail "scripts/test, no tests run, said: $said"
 
