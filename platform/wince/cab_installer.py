@@ -10,7 +10,7 @@ would refuse: another processor, a Windows CE version outside the CAB's range (w
 device's), a malformed setup file or a file it names that the cabinet lacks. It places each file
 where its directory says and writes each shortcut as CE does ("N#" and the quoted target path).
 With COMMAND (the CE stand-in and its options), it then runs COMMAND with the installed program
-that the shortcut NAME (else the first) points to. It prints nothing but refusals.
+that the shortcut NAME, which a COMMAND needs, points to. It prints nothing but refusals.
 """
 import argparse
 import os
@@ -190,13 +190,14 @@ def main():
     parser.add_argument("device")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
+    if args.command and not args.shortcut:
+        parser.error("a COMMAND runs the program of a shortcut: name it with --shortcut")
     try:
         shortcuts = install(args.cab, args.device, args.ce_version)
         if args.command:
-            name = args.shortcut or next(iter(shortcuts), None)
-            if name not in shortcuts:
-                raise Refusal(f"no shortcut {name!r} was installed, only {list(shortcuts)}")
-            program = program_of(args.device, shortcuts[name])
+            if args.shortcut not in shortcuts:
+                raise Refusal(f"no shortcut {args.shortcut!r} was installed, only {list(shortcuts)}")
+            program = program_of(args.device, shortcuts[args.shortcut])
             os.execvp(args.command[0], [*args.command, str(program)])
     except (Refusal, struct.error, UnicodeDecodeError) as refusal:
         sys.exit(f"cab_installer: {args.cab}: {refusal}")

@@ -427,6 +427,11 @@ class Image
         {
             const std::uint32_t page = Word32(block);
             const std::uint32_t size = Word32(block + 4);
+            // A block shorter than its header would never end the walk.
+            if (size < 8 || size > static_cast<std::uint32_t>(end - block))
+            {
+                Fail("the relocation block for " + Hex(page) + " is " + std::to_string(size) + " bytes long");
+            }
             for (std::uint32_t at = 8; at < size; at += 2)
             {
                 const std::uint16_t entry = Word16(block + at);

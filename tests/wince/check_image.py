@@ -57,7 +57,8 @@ check(subsystem <= (4, 20), f"subsystem version {subsystem}, above 4.20")
 # The resource that makes Windows Mobile 2003 Second Edition and later give a program the display as it is.
 tree = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
 resources = [(str(kind.name), str(name.name), language.id,
-              pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+              pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+              if hasattr(language, "data") else "a subdirectory")
              for kind in tree for name in kind.directory.entries for language in name.directory.entries]
 check(resources == ([("CEUX", "HI_RES_AWARE", 0x0409, b"\x01\x00")] if view == "hi-res-aware" else []),
       f"resources {resources}")

@@ -46,11 +46,15 @@ def with_replaced(old, new):
     return edited
 
 
+def relocations_at(data):
+    """Where the image's relocation blocks start in its file: its .reloc section's PointerToRawData."""
+    return int.from_bytes(data[data.index(b".reloc\0\0") + 20:][:4], "little")
+
+
 def with_relocations(edit, name):
     """The image with its relocation block's entries edited, and the page that block relocates."""
     data = bytearray(Path(image).read_bytes())
-    raw = data.index(b".reloc\0\0") + 20  # the section header's PointerToRawData
-    block = int.from_bytes(data[raw:raw + 4], "little")
+    block = relocations_at(data)
     end = block + int.from_bytes(data[block + 4:block + 8], "little")
     data[block + 8:end] = edit(data[block + 8:end])
     (work / name).write_bytes(data)
@@ -61,7 +65,7 @@ def with_empty_block_after():
     """The image with an empty relocation block after its one block, as a linker may leave."""
     data = bytearray(Path(image).read_bytes())
     size_at = 0x40 + 24 + 96 + 8 * 5 + 4  # data directory 5's size
-    raw = int.from_bytes(data[data.index(b".reloc\0\0") + 20:][:4], "little")
+    raw = relocations_at(data)
     end = raw + int.from_bytes(data[size_at:size_at + 4], "little")
     data[end:end + 8] = (0x2000 | 8 << 32).to_bytes(8, "little")
     data[size_at:size_at + 4] = (end + 8 - raw).to_bytes(4, "little")
@@ -160,9 +164,11 @@ with tempfile.TemporaryDirectory() as folder:
     # there, and what it must say.
     retyped, page = with_relocations(lambda e: e[:-2] + (0x2000).to_bytes(2, "little"), "retyped.exe")
     misaligned, moved_to = with_resource_data_moved(2)
+    reloc = relocations_at(Path(image).read_bytes())
     size = int.from_bytes(Path(image).read_bytes()[0x40 + 24 + 56:][:4], "little")
     for options, edited, said in [
         (["--base", "0x20000000"], retyped, f"relocation type 2 at 0x{page:X}"),
+        (["--base", "0x20000000"], image_with(reloc - 0x40 + 4, 0), f"the relocation block for 0x{page:X} is 0 bytes long"),
         (["--screen", "480x640"], misaligned, f"the resource data at 0x{moved_to:X} is not aligned to 4 bytes"),
         (["--base", "0x400000"], image, f"cannot map 0x{size:X} bytes at 0x400000"),  # the stand-in's own code
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
@@ -242,6 +248,7 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
         (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
+        (cab_with(8, 259), [], "the setup file says it is 259 bytes long, but is 260"),
         (cab_with(56, 1), [], "registry entries, which this installer does not make"),  # a registry value
         (cab_with(setup_word(64) + 8, 3, 2), [], "the directory list (1, 2, 3) does not end in 0"),
         (cab_with(0, 0, 1, b"MSCF"), [], "not a cabinet (no MSCF header)"),
