@@ -144,10 +144,11 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         check(not unexpanded, f"{cab}: _setup.xml's paths not expanded on installing: {unexpanded}")
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
-named = ["For Windows CE %d.%d" % low for low, _ in ranges.values()]
+words = " ".join(readme.split())  # as the README's lines wrap
+named = ["For Windows CE %d.%d" % low for low, _ in ranges.values()] + [f'"{s}"' for s in SHORTCUTS.values()]
 named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
-      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in readme for f in named),
+      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),
       f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR}, {removed_as!r} and "
       f"{named}? It begins {readme[:60]!r}")
 

@@ -191,13 +191,16 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
-    # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, which is not aware, the first after names
-    # of an odd length in all.
+    # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, or a
+    # name or type that only starts as the aware one's, which are not aware, the first after names of
+    # an odd length in all.
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
                             (["--base", "0x20000000"], with_empty_block_after()),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n")),
-                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe"))]:
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe")),
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE_X CEUX {1}\n", "longer_name.exe")),
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUXX {1}\n", "longer_type.exe"))]:
         result = run(*stand_in, *options, edited)
         if result.returncode != 0 or result.stdout != shown:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
@@ -219,7 +222,7 @@ with tempfile.TemporaryDirectory() as folder:
     # An image or a name a CAB cannot hold truthfully, and what the CAB writer must say of it.
     for target, programs, said in [
         ("armv4i", [("A.exe", "Display Diagnostics")], "is for machine 0x01C0, not ARMV4I's 0x01C2"),
-        ("armv4", [("A.exe", "Display\\Diagnostics")], "the shortcut 'Display\\\\Diagnostics.lnk' is not a Windows CE file name"),
+        *[("armv4", [("A.exe", f"Display{c}Diagnostics")], "is not a Windows CE file name") for c in '\\/:*?"<>|'],
         ("armv4", [("A.", "Display Diagnostics")], "the image's name 'A.' is not a Windows CE file name"),
         ("armv4", [("A.exe", "Display Diagnostics"), ("B.exe", "display diagnostics")], "two shortcuts share a name"),
         ("armv4", [("A.exe", "Display Diagnostics"), ("a.EXE", "Other")], "two images share a name"),
@@ -258,12 +261,14 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(3, ord("X"), 1), [], "the setup file has no MSCE header"),
         (cab_with(175, 200, 2), [], "string 3 runs past the end of the setup file (177 + 200 > 260)"),
         (cab_with(148, ord("x"), 1), [], "string 1 is not one string ending in its length"),
+        (cab_with(160, 0, 1), [], "string 2 is not one string ending in its length"),
         (cab_with(160, ord(":"), 1), [], "is not a path of the device"),
         (cab_with(203, 5, 2), [], "a list of string ids at 205 is 5 bytes long, not a whole number of ids"),
         (cab_with(211, 2, 2), [], "the setup file installs file 002 (DisplayDiagnostics.exe), which the cabinet does not hold"),
         (cab_with(213, 9, 2), [], "file 001 (DisplayDiagnostics.exe) goes to directory 9, which the setup file lacks"),
         (cab_with(250, 99, 2), [], "%CE99% is not a folder of this device"),
         (cab_with(252, 2, 2), [], "points to file 2 (type 1), which is not installed"),
+        (cab_with(254, 0, 2), [], "points to file 1 (type 0), which is not installed"),  # not a link to a file
         (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
         (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "cab_installer: "),  # cut short
         (cab_with(20, 0), [], ""),  # for any processor
