@@ -96,6 +96,8 @@ TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
                   L"character 5: the word does not fit in 32 bits"},
              Case{L"240,320,4294967296,480,16,0,0", SimulationFault::OutOfRange, 8,
                   L"character 9: the word does not fit in 32 bits"},
+             Case{L"240,320,2,-0x100000000,16,0,0", SimulationFault::OutOfRange, 10,
+                  L"character 11: the word does not fit in 32 bits"}, // from its sign, not its digits
              // 2^64 wraps a 64-bit magnitude to 0 unless each digit is checked.
              Case{L"18446744073709551616,320,2,480,16,0,0", SimulationFault::OutOfRange, 0,
                   L"character 1: the word does not fit in 32 bits"},

@@ -109,6 +109,7 @@ void ReportsTheSimulatedDisplay()
     CheckProperties(GXGetDisplayProperties(), rotated, "the simulated record is reported as given");
     Check(GXIsDisplayDRAMBuffer() == 0, "the simulated DRAM flag is reported as given");
     GXCloseDisplay();
+    Check(GXIsDisplayDRAMBuffer() == 1, "a closed display is a DRAM buffer again, whatever was simulated");
 
     Simulate(L"4294967295,-2147483648,0x7FFFFFFF,-0x80000000,0,0xffffffff,-1");
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0, "the 32-bit extremes are accepted");
@@ -117,12 +118,12 @@ void ReportsTheSimulatedDisplay()
     Check(GXIsDisplayDRAMBuffer() == -1, "a DRAM flag of -1 is reported as given");
     GXCloseDisplay();
 
-    // Leading zeros make a value as long as a user likes; it is read whole.
+    // Leading zeros make a value as long as a variable holds, 32766 characters; it is read whole.
     std::wstring padded = L"240,320,2,480,16,0,";
-    padded.append(300, L'0');
+    padded.append(32766 - padded.size() - 1, L'0');
     Simulate((padded + L"5").c_str());
     Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) != 0 && GXIsDisplayDRAMBuffer() == 5,
-          "a 320-character simulation is read whole");
+          "a 32766-character simulation is read whole");
     GXCloseDisplay();
 }
 
