@@ -71,7 +71,7 @@ def operations(document, folder):
             document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
 
 
-ranges = {}
+ranges, removed_as = {}, None
 for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     cab = f"{release}/{cab}"
     images = {path.name: path.read_bytes() for path in sorted(Path(release, target).glob("*.exe"))}
@@ -125,10 +125,10 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
         removed_as = install.get("AppName")  # what Remove Programs lists
         said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "BuildNumberMin", "BuildNumberMax",
-                                               "NumFiles", "NumShortcuts", "AppName")]
+                                               "NumDirs", "NumFiles", "NumShortcuts", "AppName")]
         app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
-        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(files)),
-                       str(len(links)), app_name], f"{cab}: _setup.xml says {said}")
+        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(dirs)),
+                       str(len(files)), str(len(links)), app_name], f"{cab}: _setup.xml says {said}")
         folders = document.findall("characteristic[@type='FileOperation']/characteristic")
         unmade = [f.get("type") for f in folders if f.find("characteristic[@type='MakeDir']") is None]
         check(folders and not unmade, f"{cab}: _setup.xml makes no folder {unmade} of {len(folders)}")

@@ -168,7 +168,7 @@ with tempfile.TemporaryDirectory() as folder:
     size = int.from_bytes(Path(image).read_bytes()[0x40 + 24 + 56:][:4], "little")
     for options, edited, said in [
         (["--base", "0x20000000"], retyped, f"relocation type 2 at 0x{page:X}"),
-        (["--base", "0x20000000"], image_with(reloc - 0x40 + 4, 0), f"the relocation block for 0x{page:X} is 0 bytes long"),
+        (["--base", "0x20000000"], image_with(reloc - 0x40 + 4, 4), f"the relocation block for 0x{page:X} is 4 bytes long"),
         (["--screen", "480x640"], misaligned, f"the resource data at 0x{moved_to:X} is not aligned to 4 bytes"),
         (["--base", "0x400000"], image, f"cannot map 0x{size:X} bytes at 0x400000"),  # the stand-in's own code
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
@@ -182,6 +182,7 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "300x320"], image, "--screen 300x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
+        (["--screen", "0x0"], image, "--screen 0x0: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "480x640x16"], image, "--screen 480x640x16: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
     ]:
