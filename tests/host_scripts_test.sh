@@ -78,6 +78,10 @@ export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
 chmod +x "$work/runs" "$work/cannot-run"
+printf '#!/bin/sh\nexit 3\n' >"$work/fails"
+chmod +x "$work/fails"
+said=$(DD_PROBE_PROGRAM=$work/fails loader probe)
+[[ $said == *"(exit status 3)"* ]] || fail "wine-loader probe, its program exiting 3 without a word, said: $said"
 for probe in runs cannot-run; do
     export DD_PROBE_PROGRAM=$work/$probe
     said=$(loader probe)
@@ -92,7 +96,7 @@ for probe in runs cannot-run; do
         said=$(STUB_MISSING=$missing "$scripts/install-deps") ||
             fail "$probe: install-deps, $missing missing, exited $?: $said"
         installed=$(grep '^apt-get install' "$STUB_LOG" | tr '\n' ' ')
-        [[ $missing != '*' || $installed == *" wine wine64 xvfb imagemagick "*" qemu-user "*" gcab cabextract "* ]] ||
+        [[ $missing != '*' || $installed == "apt-get install -y "*" wine wine64 xvfb imagemagick "*" qemu-user "*" gcab cabextract "* ]] ||
             fail "$probe: install-deps, nothing installed, ran: $installed"
         ran=$(grep -v '^dpkg-query ' "$STUB_LOG")
         [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] ||
@@ -104,6 +108,9 @@ done
 : >"$STUB_LOG"
 "$scripts/install-deps" >/dev/null
 ! grep -v '^dpkg-query ' "$STUB_LOG" || fail "install-deps, everything installed, ran the commands above"
+: >"$STUB_LOG"
+STUB_MISSING=gcab "$scripts/install-deps" >/dev/null 2>&1
+grep -q "^apt-get install .* gcab$" "$STUB_LOG" || fail "install-deps, only gcab missing, ran: $(grep ^apt-get "$STUB_LOG")"
 : >"$STUB_LOG"
 STUB_MISSING='*' STUB_UID=1000 "$scripts/install-deps" >/dev/null 2>&1
 grep -q "^sudo apt-get install" "$STUB_LOG" || fail "install-deps, not run as root, ran: $(grep ^apt-get "$STUB_LOG")"
@@ -118,6 +125,11 @@ listed=$(sed -n 's/^for preset in \(.*\); do$/\1/p' "$scripts/test")
 workflows=$(/usr/bin/python3 -c 'import json, sys
 print(*(p["name"] for p in json.load(open(sys.argv[1]))["workflowPresets"] if p["name"] != "coverage"))' "$1/CMakePresets.json")
 [ "$listed" = "$workflows" ] || fail "scripts/test runs the presets $listed, not every workflow's: $workflows"
+# Each configure preset builds in build/NAME, where the scripts look for it.
+elsewhere=$(/usr/bin/python3 -c 'import json, sys
+print(*(p["name"] for p in json.load(open(sys.argv[1]))["configurePresets"]
+        if p.get("binaryDir") != "${sourceDir}/build/" + p["name"]))' "$1/CMakePresets.json")
+[ -z "$elsewhere" ] || fail "configure presets that do not build in build/NAME: $elsewhere"
 
 # scripts/run configures the build it runs, and passes --device's options to the stand-in or, with
 # --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
@@ -132,8 +144,9 @@ for bits in 64 ""; do
     said=$(DD_WINDOWS_BITS=$bits env -u DISPLAY "$work/tree/scripts/run" 2>&1)
     [[ -n $bits || $expected = windows || $said == *"64-bit Windows build under "*", because $(loader 32)"* ]] ||
         fail "scripts/run, where only the 64-bit build runs, did not say why: $said"
-    grep -qx "cmake --preset $expected" "$STUB_LOG" && grep -q ^dpkg-query "$STUB_LOG" ||
-        fail "DD_WINDOWS_BITS=$bits scripts/run, installing what is missing first, ran: $(grep -v ^dpkg-query "$STUB_LOG")"
+    grep -qx "cmake --preset $expected" "$STUB_LOG" && grep -qx "cmake --build --preset $expected" "$STUB_LOG" &&
+        grep -q ^dpkg-query "$STUB_LOG" ||
+        fail "DD_WINDOWS_BITS=$bits scripts/run, to install what is missing, then configure and build $expected, ran: $(grep -v ^dpkg-query "$STUB_LOG")"
     grep -q "^Xvfb .*-screen 0 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^Xvfb "$STUB_LOG")"
 done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
