@@ -156,7 +156,9 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
     "--device ARMV4I --cab|\S*cab_installer.py --shortcut Display Diagnostics $cab \S* $stand_in"; do
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
+    mkdir -p "$work/tree/build/wince/device/left over" # from another image's CAB
     "$work/tree/scripts/run" "${options[@]}" >/dev/null
+    [[ ${case%|*} != *--cab || ! -e "$work/tree/build/wince/device/left over" ]] || fail "scripts/run ${case%|*} kept an earlier device's files"
     grep -qP "^${case#*|}$" "$STUB_LOG" && grep -qx "cmake --build --preset wince" "$STUB_LOG" ||
         fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
 done
