@@ -161,6 +161,8 @@ check(not thumb, f"Thumb code: {thumb}")
 readme = (Path(image).parents[1] / "README.txt").read_bytes()
 line_feeds, line_ends = readme.count(b"\n"), readme.count(b"\r\n")
 check(0 < line_feeds == line_ends, f"README.txt: {line_ends} of {line_feeds} line feeds are CRLF")
+ordinals = "ordinals " + " and ".join(map(str, imports.get("COREDLL.dll", [])))
+check(ordinals in " ".join(readme.decode("ascii").split()), f"README.txt does not name the {ordinals} imported")
 
 for failure in failures:
     print(f"FAIL: {image}: {failure}")

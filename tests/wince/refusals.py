@@ -177,6 +177,7 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(-0x40, 0x4D5A, 2), "not an MZ image"),
         ([], image_with(0, 0x4550 + 1), "no PE headers"),
         ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
+        ([], image_with(4, 0x01C4, 2), "machine 0x1C4 is not ARM or ARMV4I"),  # ARMNT, Thumb-2 only
         ([], image_with(24 + 68, 2, 2), "not a PE32 image for the Windows CE GUI subsystem"),
         ([], image_with(24 + 60, 0x1000), "the headers lie outside the file or the image"),
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
@@ -250,6 +251,7 @@ with tempfile.TemporaryDirectory() as folder:
     # What a device's installer refuses, and what the installer must say of it; "" where it installs.
     for edited, device, said in [
         (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
+        (cab_with(20, 4000), [], "the CAB is for processor 4000, not this device's StrongARM"),  # MIPS
         (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
         (cab_with(8, 259), [], "the setup file says it is 259 bytes long, but is 260"),
