@@ -192,6 +192,11 @@ with tempfile.TemporaryDirectory() as folder:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
+    # Two images are a mistyped command: the stand-in says how it is called, rather than pick one.
+    result = run(*stand_in, image, image)
+    if result.returncode != 2 or not result.stderr.startswith("usage: wince_stand_in"):
+        failures.append(f"the stand-in ran two images: status {result.returncode}, {result.stderr.strip()!r}")
+
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
     # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, or a
     # name or type that only starts as the aware one's, which are not aware, the first after names of
