@@ -23,6 +23,10 @@ STRONGARM = 2577
 FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
+# Which device refuses which CAB, and which image to copy: the README's advice, wrong way round, sends
+# a Pocket PC 2002 user to an image its CE 3.0 cannot load.
+ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 device the ARMV4 one",
+          "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one")
 
 release, armv4_cab, armv4i_cab, version, *installer = sys.argv[1:]
 failures = []
@@ -125,10 +129,11 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
         removed_as = install.get("AppName")  # what Remove Programs lists
         said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "BuildNumberMin", "BuildNumberMax",
-                                               "NumDirs", "NumFiles", "NumShortcuts", "AppName")]
+                                               "NumDirs", "NumFiles", "NumShortcuts", "AppName", "InstallDir")]
         app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
         check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(dirs)),
-                       str(len(files)), str(len(links)), app_name], f"{cab}: _setup.xml says {said}")
+                       str(len(files)), str(len(links)), app_name, "\\".join(dirs[1][:-1]).replace("\0", "")],
+              f"{cab}: _setup.xml says {said}")
         folders = document.findall("characteristic[@type='FileOperation']/characteristic")
         unmade = [f.get("type") for f in folders if f.find("characteristic[@type='MakeDir']") is None]
         check(folders and not unmade, f"{cab}: _setup.xml makes no folder {unmade} of {len(folders)}")
@@ -145,7 +150,8 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
 words = " ".join(readme.split())  # as the README's lines wrap
-named = ["For Windows CE %d.%d" % low for low, _ in ranges.values()] + [f'"{s}"' for s in SHORTCUTS.values()]
+named = [f"{cab} For Windows CE %d.%d" % ranges[target][0] for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]]
+named += [f'"{s}"' for s in SHORTCUTS.values()] + list(ADVICE)
 named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
       and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),

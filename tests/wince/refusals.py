@@ -7,6 +7,7 @@ it does not export, a screen it does not model, or a resource directory outside 
 Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
 IMAGE and CAB are the ARMV4 ones.
 """
+import os
 import re
 import subprocess
 import sys
@@ -84,8 +85,9 @@ def with_resource_data_moved(by):
 
 def with_resources(text, name="resources.exe"):
     (work / "resources.rc").write_text(text)
-    subprocess.run(["/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / name, work / "resources.rc"],
-                   check=True, capture_output=True)
+    made = run("/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / name, work / "resources.rc")
+    if made.returncode != 0:
+        sys.exit(f"FAIL: the writer refused {text!r}: {made.stderr.strip()}")
     return work / name
 
 
@@ -197,6 +199,17 @@ with tempfile.TemporaryDirectory() as folder:
     if result.returncode != 2 or not result.stderr.startswith("usage: wince_stand_in"):
         failures.append(f"the stand-in ran two images: status {result.returncode}, {result.stderr.strip()!r}")
 
+    # A GX_SIMULATED_DISPLAY set but empty is malformed, as GX.dll says; a long one's reason is cut to
+    # its 1,023 characters.
+    for value in ["", "9" * 3000]:
+        said = f'GX.dll: GX_SIMULATED_DISPLAY="{value}' + ("" if value else '" is malformed at its end: a digit was expected')
+        result = subprocess.run([*stand_in, image], capture_output=True, text=True, check=False,
+                                env=os.environ | {"GX_SIMULATED_DISPLAY": value})
+        if (result.returncode != 0 or 'text: "GXOpenDisplay failed"' not in result.stdout
+                or not result.stdout.endswith(f"debug: {said[:1023]}\n")):
+            failures.append(f"the stand-in, given GX_SIMULATED_DISPLAY of {len(value)} characters: status "
+                            f"{result.returncode}, {result.stdout[-80:]!r}")
+
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
     # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, or a
     # name or type that only starts as the aware one's, which are not aware, the first after names of
@@ -204,7 +217,7 @@ with tempfile.TemporaryDirectory() as folder:
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
                             (["--base", "0x20000000"], with_empty_block_after()),
-                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {1}\n")),
+                            (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {0xFFFF}\n")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE_X CEUX {1}\n", "longer_name.exe")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUXX {1}\n", "longer_type.exe"))]:
@@ -213,12 +226,12 @@ with tempfile.TemporaryDirectory() as folder:
             failures.append(f"the stand-in ran {edited} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
-    # Images the system takes as aware, and so gives a VGA screen whole: a subsystem version of 4.21,
-    # and a resource name in any case of its letters.
+    # Images the system takes as aware, and so gives a VGA screen whole: a subsystem version of 4.21 or
+    # 5.0, and a resource name in any case of its letters.
     subsystem = bytearray(Path(image).read_bytes())
     subsystem[0x40 + 24 + 48:0x40 + 24 + 52] = bytes([4, 0, 21, 0])  # after the PE headers at 0x40
-    named = with_resources("HI_RES_AWARE CEUX {1}\n").read_bytes()
-    for edited in [aware("subsystem_4_21.exe", subsystem),
+    named = with_resources("HI_RES_AWARE CEUX {0X1}\n").read_bytes()
+    for edited in [aware("subsystem_4_21.exe", subsystem), image_with(24 + 48, 5),
                    aware("lower_case.exe", named.replace("HI_RES_AWARE".encode("utf-16-le"),
                                                          "Hi_Res_Aware".encode("utf-16-le")))]:
         result = run(*stand_in, "--screen", "480x640", edited)
@@ -279,19 +292,20 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(254, 0, 2), [], "points to file 1 (type 0), which is not installed"),  # not a link to a file
         (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
         (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "cab_installer: "),  # cut short
+        (cab_with(147, 0xE9, 1), [], "can't decode byte 0xe9"),  # not ASCII
         (cab_with(20, 0), [], ""),  # for any processor
         (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
         (cab, ["--ce-version", "4.19"], ""),
     ]:
         result = run("/usr/bin/python3", installer, *device, edited, work / "device")
-        if (result.returncode == 0) != (not said) or said not in result.stderr:
+        if (result.returncode == 0) != (not said) or said not in result.stderr or "Traceback" in result.stderr:
             failures.append(f"the installer answered {Path(edited).name} {device}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}")
 
     # Path parts that would leave the device's folder, or name nothing, whichever CAB holds them.
     sys.path.insert(0, str(Path(installer).parent))
     from cab_installer import Refusal, device_path
-    for parts in (["%CE1%", ".."], ["..", "Windows"], ["%CE1%", "."], ["%CE1%", ""]):
+    for parts in (["%CE1%", ".."], ["..", "Windows"], ["%CE1%", "."], ["%CE1%", ""], ["%CE1%", "../x"]):
         try:
             failures.append(f"the installer took the path {parts} as {device_path(work / 'device', parts)}")
         except Refusal:
