@@ -23,10 +23,11 @@ STRONGARM = 2577
 FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
-# Which device refuses which CAB, and which image to copy: the README's advice, wrong way round, sends
-# a Pocket PC 2002 user to an image its CE 3.0 cannot load.
+# Which device refuses which CAB, which image to copy and how to read the two VGA boxes: the README's
+# advice, wrong way round, sends a Pocket PC 2002 user to an image its CE 3.0 cannot load.
 ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 device the ARMV4 one",
-          "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one")
+          "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one",
+          "If the first says 240 by 320 and the second 480 by 640, old games get the emulation and aware ones")
 
 release, armv4_cab, armv4i_cab, version, *installer = sys.argv[1:]
 failures = []
