@@ -51,7 +51,8 @@ for bits in 32 64; do
 done
 
 # One stub for the system's commands: each logs its command line; dpkg-query answers not-installed
-# for the packages STUB_MISSING matches; apt-get cannot install wine32:i386, as where no mirror has it;
+# for the packages STUB_MISSING matches; apt-get fails where a question would stop it, and cannot
+# install wine32:i386, as where no mirror has it; sudo resets the environment;
 # a cmake workflow prints STUB_CMAKE_TESTS, windows64's also STUB_CMAKE_SAYS, and wince's fails.
 mkdir "$work/bin"
 cat >"$work/bin/stub" <<'EOF'
@@ -61,8 +62,8 @@ echo "$name $*" >>"$STUB_LOG"
 case $name in
 id) echo "$STUB_UID" ;;
 dpkg-query) case "$*" in *'${db:Status-Status}'*" "$STUB_MISSING) printf not-installed ;; *'${db:Status-Status}'*) printf installed ;; esac ;;
-apt-get) case " $* " in *" wine32:i386 "* | *" $STUB_APT_FAILS "*) exit 100 ;; esac ;;
-sudo) exec "$@" ;;
+apt-get) [ "$DEBIAN_FRONTEND" = noninteractive ] || exit 101; case " $* " in *" wine32:i386 "* | *" $STUB_APT_FAILS "*) exit 100 ;; esac ;;
+sudo) exec env -u DEBIAN_FRONTEND "$@" ;;
 cmake)
     case "$*" in --workflow*) echo "$STUB_CMAKE_TESTS" ;; esac
     case "$*" in "--workflow --preset windows64") echo "$STUB_CMAKE_SAYS" ;; "--workflow --preset wince") exit 1 ;; esac
@@ -73,6 +74,7 @@ esac
 EOF
 chmod +x "$work/bin/stub"
 for name in id dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
+unset DEBIAN_FRONTEND
 export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_TESTS="100% tests passed" STUB_UID=0 \
     STUB_CMAKE_SAYS='1/1 Test  #1: e2e_case ...   Passed'
 printf '#!/bin/sh\n' >"$work/runs"
@@ -113,7 +115,7 @@ STUB_MISSING=gcab "$scripts/install-deps" >/dev/null 2>&1
 grep -q "^apt-get install .* gcab$" "$STUB_LOG" || fail "install-deps, only gcab missing, ran: $(grep ^apt-get "$STUB_LOG")"
 : >"$STUB_LOG"
 STUB_MISSING='*' STUB_UID=1000 "$scripts/install-deps" >/dev/null 2>&1
-grep -q "^sudo apt-get install" "$STUB_LOG" || fail "install-deps, not run as root, ran: $(grep ^apt-get "$STUB_LOG")"
+grep -q "^sudo env DEBIAN_FRONTEND=noninteractive apt-get install" "$STUB_LOG" || fail "install-deps, not run as root, ran: $(grep ^apt-get "$STUB_LOG")"
 said=$(STUB_MISSING='*' STUB_APT_FAILS=gcab "$scripts/install-deps" 2>&1) &&
     fail "install-deps, gcab failing to install, exited 0: $said"
 : >"$STUB_LOG"
@@ -180,7 +182,7 @@ said=$(STUB_CMAKE_TESTS= "$work/tree/scripts/test" 2>&1)
 [[ $said == *"scripts/test: the host workflow failed: it ran no tests"* ]] || fail "scripts/test, no tests run, said: $said"
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
-# of an even one; each launch ratio against its own baseline.
+# of an even one; each launch ratio against its own baseline; the report's ratio of its medians.
 got=$(source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
     printf '%s\n' 9 10 100 | median && preset_for 32 && preset_for 64)
 [ "$(echo $got)" = "2 2.5 10 windows windows64" ] ||
@@ -191,6 +193,9 @@ got=$(source "$scripts/bench" && launch_summary 64 "$work/runs" | sed 's/^launch
 against the minimal box with its manifest, ratio 2.000 (medians); median of paired ratios 2.000
 against the minimal box bare, ratio 4.000 (medians); median of paired ratios 3.000" ] ||
     fail "scripts/bench: launch ratios of 10 5 4, 20 10 5, 30 10 10: $got"
+got=$(source "$scripts/bench" && printf '"%s",25,0,%s\n' FormatDisplayReportHost_median 30 SwprintfBaseline_mean 1 \
+    SwprintfBaseline_median 60 | report_summary)
+[[ $got == *"ns (medians of 25)"*"report: ratio 0.50 (composer / swprintf"* ]] || fail "scripts/bench: report of 30 and 60 ns: $got"
 
 # A relative STATE is made absolute (Wine needs its prefix so), a failed step shows its log, and the
 # screen STATE had before (a sleep standing in for its Xvfb) is stopped.
