@@ -254,6 +254,16 @@ void RefusesAHeldDisplayWithoutLeaking()
     CloseHandle(events[1]);
 }
 
+// The claim's name taken by an object of another kind: refused, with the error that says so.
+void RefusesAClaimItCannotCreate()
+{
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, kDisplayClaimName);
+    Check(GXOpenDisplay(nullptr, GX_FULLSCREEN) == 0, "a claim name held by an event is refused");
+    Check(g_debugLine == "GX.dll: cannot create the display claim, error 6\n",
+          ("its reason, not the error: " + g_debugLine).c_str());
+    CloseHandle(squatter);
+}
+
 // Another process opens the display and exits without closing it: the display must be free again,
 // also when another handle keeps the claim alive, so that it is found abandoned.
 void TakesOverTheDisplayOfAProcessThatExited(bool keepClaimAlive)
@@ -284,6 +294,7 @@ int wmain(int argc, wchar_t **argv)
     RefusesMalformedSimulations();
     GivesUpTheDisplayOnClose();
     RefusesAHeldDisplayWithoutLeaking();
+    RefusesAClaimItCannotCreate();
     TakesOverTheDisplayOfAProcessThatExited(false);
     TakesOverTheDisplayOfAProcessThatExited(true);
     std::printf("%d failed\n", g_failures);

@@ -3,19 +3,21 @@
 The program imports GX.dll's four functions by the decorated names in GX_DEF, GX.dll exports exactly
 those (sorted, as the loader's binary search needs), and neither needs anything but system DLLs.
 Both are stripped binaries for the build's processor, with a version resource naming their file,
-type and VERSION; the program is a GUI program with its application manifest as resource 1.
+type and VERSION; the program is a GUI program with its application manifest as resource 1. The
+README gives the exit statuses the end-to-end runs' EXPECTED files show.
 
-Usage: check_release.py ZIP BITS VERSION GX_DEF
+Usage: check_release.py ZIP BITS VERSION GX_DEF EXPECTED
 """
 
 import re
 import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
+from pathlib import Path
 
 import pefile
 
-zip_path, bits, version, gx_def_path = sys.argv[1:]
+zip_path, bits, version, gx_def_path, expected = sys.argv[1:]
 failures = []
 
 
@@ -57,6 +59,11 @@ check(files == ["DisplayDiagnostics.exe", "GX.dll", "README.txt"], f"{folder}/ h
 readme = release.read(f"{folder}/README.txt")
 line_feeds, line_ends = readme.count(b"\n"), readme.count(b"\r\n")
 check(0 < line_feeds == line_ends, "README.txt's line ends are all CRLF", f"{line_ends} of {line_feeds} line feeds")
+words = " ".join(readme.decode("ascii").split())
+for run, said in [("handheld_screen.txt", "Press OK and it closes the display and ends (exit status {})"),
+                  ("malformed_simulation.txt", '"GXOpenDisplay failed" instead and ends with exit status {}')]:
+    status = re.search(r"^exit status: (\d+)$", Path(expected, run).read_text(), re.M).group(1)
+    check(said.format(status) in words, f"README.txt says {said.format(status)!r}", re.findall(r"[^.]*exit status \d+", words))
 
 
 def resources(pe):
