@@ -3,9 +3,10 @@
 file (.000) first and every member intact; the setup file's fields read back, each CAB admitting
 the devices its images are for, with no gap between the two; the ARMV4I CAB's _setup.xml saying the
 same; and, installed by the installer stand-in, every image of the target's folder in place byte for
-byte, with its Start-menu shortcut; and the README.txt naming the version and both CABs.
+byte, with its Start-menu shortcut; and the README.txt naming the version, both CABs and the boxes'
+texts as the end-to-end runs' EXPECTED files show them.
 
-Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION INSTALLER_COMMAND...
+Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION EXPECTED INSTALLER_COMMAND...
 """
 import re
 import struct
@@ -29,7 +30,7 @@ ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 dev
           "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one",
           "If the first says 240 by 320 and the second 480 by 640, old games get the emulation and aware ones")
 
-release, armv4_cab, armv4i_cab, version, *installer = sys.argv[1:]
+release, armv4_cab, armv4i_cab, version, expected_runs, *installer = sys.argv[1:]
 failures = []
 
 
@@ -65,7 +66,7 @@ def read_setup(data):
     dirs = {i: words(ids) for (i,), ids in entries(offsets[1], counts[1], "<HH")}
     files = {number: (folder, name.decode("latin-1")) for (number, folder, _, _), name in
              entries(offsets[2], counts[2], "<HHHIH")}
-    links = [(base, target, kind, words(ids)) for (_, _, base, target, kind), ids in
+    links = [(number, base, target, kind, words(ids)) for (number, _, base, target, kind), ids in
              entries(offsets[5], counts[5], "<HHHHHH")]
     return header, dirs, files, links
 
@@ -106,9 +107,10 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     check({name for _, name in files.values()} == {f"{name}\0" for name in images} and set(files) == numbered
           and all(folder == 1 for folder, _ in files.values()),
           f"{cab}: files {files}, members {members}, images {list(images)}")
-    shortcuts = {tuple(name): file for base, file, kind, name in links if base == 11 and kind == 1}
+    shortcuts = {tuple(name): file for _, base, file, kind, name in links if base == 11 and kind == 1}
     expected = {(f"{SHORTCUTS[name]}.lnk\0",): number for name, number in numbers.items() if name in SHORTCUTS}
-    check(len(links) == len(images) and shortcuts == expected, f"{cab}: links {links}")
+    check([link[0] for link in links] == list(range(1, len(images) + 1)) and shortcuts == expected,
+          f"{cab}: links {links}")
 
     with tempfile.TemporaryDirectory() as device:
         for name, image in images.items():
@@ -153,6 +155,8 @@ readme = Path(release, "README.txt").read_text(encoding="ascii")
 words = " ".join(readme.split())  # as the README's lines wrap
 named = [f"{cab} For Windows CE %d.%d" % ranges[target][0] for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]]
 named += [f'"{s}"' for s in SHORTCUTS.values()] + list(ADVICE)
+named += [re.search(f'^{field}: (".*")$', Path(expected_runs, case).read_text(), re.M).group(1)
+          for case, field in [("handheld_screen.txt", "caption"), ("malformed_simulation.txt", "text")]]
 named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
       and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),

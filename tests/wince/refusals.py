@@ -171,6 +171,7 @@ with tempfile.TemporaryDirectory() as folder:
     for options, edited, said in [
         (["--base", "0x20000000"], retyped, f"relocation type 2 at 0x{page:X}"),
         (["--base", "0x20000000"], image_with(reloc - 0x40 + 4, 4), f"the relocation block for 0x{page:X} is 4 bytes long"),
+        (["--base", "0x20000000"], image_with(reloc - 0x40 + 4, 4096), f"the relocation block for 0x{page:X} is 4096 bytes long"),
         (["--screen", "480x640"], misaligned, f"the resource data at 0x{moved_to:X} is not aligned to 4 bytes"),
         (["--base", "0x400000"], image, f"cannot map 0x{size:X} bytes at 0x400000"),  # the stand-in's own code
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
@@ -211,14 +212,15 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.returncode}, {result.stdout[-80:]!r}")
 
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
-    # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, or a
-    # name or type that only starts as the aware one's, which are not aware, the first after names of
-    # an odd length in all.
+    # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, a
+    # subsystem version of 4.20, or a name or type that only starts as the aware one's, which are not
+    # aware, the first after names of an odd length in all.
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
                             (["--base", "0x20000000"], with_empty_block_after()),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {0xFFFF}\n")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe")),
+                            (["--screen", "480x640"], image_with(24 + 48, 4 | 20 << 16)),  # subsystem 4.20
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE_X CEUX {1}\n", "longer_name.exe")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUXX {1}\n", "longer_type.exe"))]:
         result = run(*stand_in, *options, edited)
@@ -291,11 +293,12 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(252, 2, 2), [], "points to file 2 (type 1), which is not installed"),
         (cab_with(254, 0, 2), [], "points to file 1 (type 0), which is not installed"),  # not a link to a file
         (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
+        (cab_with(256, 0, 2), [], "names no string or strings that are not there: []"),
         (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "cab_installer: "),  # cut short
         (cab_with(147, 0xE9, 1), [], "can't decode byte 0xe9"),  # not ASCII
         (cab_with(20, 0), [], ""),  # for any processor
         (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
-        (cab, ["--ce-version", "4.19"], ""),
+        (cab, ["--ce-version", "4.19.14847"], ""),
     ]:
         result = run("/usr/bin/python3", installer, *device, edited, work / "device")
         if (result.returncode == 0) != (not said) or said not in result.stderr or "Traceback" in result.stderr:

@@ -4,7 +4,7 @@ The program imports GX.dll's four functions by the decorated names in GX_DEF, GX
 those (sorted, as the loader's binary search needs), and neither needs anything but system DLLs.
 Both are stripped binaries for the build's processor, with a version resource naming their file,
 type and VERSION; the program is a GUI program with its application manifest as resource 1. The
-README gives the exit statuses the end-to-end runs' EXPECTED files show.
+README gives the caption, failure text and exit statuses the end-to-end runs' EXPECTED files show.
 
 Usage: check_release.py ZIP BITS VERSION GX_DEF EXPECTED
 """
@@ -60,10 +60,11 @@ readme = release.read(f"{folder}/README.txt")
 line_feeds, line_ends = readme.count(b"\n"), readme.count(b"\r\n")
 check(0 < line_feeds == line_ends, "README.txt's line ends are all CRLF", f"{line_ends} of {line_feeds} line feeds")
 words = " ".join(readme.decode("ascii").split())
-for run, said in [("handheld_screen.txt", "Press OK and it closes the display and ends (exit status {})"),
-                  ("malformed_simulation.txt", '"GXOpenDisplay failed" instead and ends with exit status {}')]:
-    status = re.search(r"^exit status: (\d+)$", Path(expected, run).read_text(), re.M).group(1)
-    check(said.format(status) in words, f"README.txt says {said.format(status)!r}", re.findall(r"[^.]*exit status \d+", words))
+for run, said in [("handheld_screen.txt", '"{caption}"'),
+                  ("handheld_screen.txt", "Press OK and it closes the display and ends (exit status {exit status})"),
+                  ("malformed_simulation.txt", '"{text}" instead and ends with exit status {exit status}')]:
+    said = said.format_map(dict(re.findall(r'^(caption|text|exit status): "?(.*?)"?$', Path(expected, run).read_text(), re.M)))
+    check(said in words, f"README.txt says {said!r}", re.findall(r"[^.]*exit status \d+", words))
 
 
 def resources(pe):
