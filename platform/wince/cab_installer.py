@@ -22,8 +22,8 @@ from pathlib import Path, PureWindowsPath
 DEVICE_PROCESSORS = {0: "any processor", 2577: "StrongARM"}  # what an ARM device's installer takes
 # The %CEn% folders of a Pocket PC (version 3.0 and later) that a CAB may name.
 CE_FOLDERS = {1: r"\Program Files", 2: r"\Windows", 4: r"\Windows\StartUp", 5: r"\My Documents",
-              11: r"\Windows\Start Menu\Programs", 14: r"\Windows\Start Menu\Games", 15: r"\Windows\Fonts",
-              17: r"\Windows\Start Menu"}
+              8: r"\Program Files\Games", 11: r"\Windows\Start Menu\Programs",
+              14: r"\Windows\Start Menu\Programs\Games", 15: r"\Windows\Fonts", 17: r"\Windows\Start Menu"}
 LINK_TO_FILE = 1
 
 

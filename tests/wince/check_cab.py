@@ -24,11 +24,13 @@ STRONGARM = 2577
 FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
-# Which device refuses which CAB, which image to copy and how to read the two VGA boxes: the README's
-# advice, wrong way round, sends a Pocket PC 2002 user to an image its CE 3.0 cannot load.
+# Which device refuses which CAB, which image to copy, how to read the two VGA boxes, and where a
+# Pocket PC's About and Remove Programs are: the README's advice, wrong way round, sends a Pocket PC
+# 2002 user to an image its CE 3.0 cannot load.
 ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 device the ARMV4 one",
           "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one",
-          "If the first says 240 by 320 and the second 480 by 640, old games get the emulation and aware ones")
+          "If the first says 240 by 320 and the second 480 by 640, old games get the emulation and aware ones",
+          "Start, Settings, System, About", "Start, Settings, System, Remove Programs")
 
 release, armv4_cab, armv4i_cab, version, expected_runs, *installer = sys.argv[1:]
 failures = []
@@ -131,10 +133,11 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
         document = ElementTree.fromstring(xml)
         install = {p.get("name"): p.get("value") for p in document.find("characteristic[@type='Install']")}
         removed_as = install.get("AppName")  # what Remove Programs lists
-        said = [install.get(name) for name in ("OSVersionMin", "OSVersionMax", "BuildNumberMin", "BuildNumberMax",
-                                               "NumDirs", "NumFiles", "NumShortcuts", "AppName", "InstallDir")]
+        said = [install.get(name) for name in ("InstallPhase", "OSVersionMin", "OSVersionMax", "BuildNumberMin",
+                                               "BuildNumberMax", "NumDirs", "NumFiles", "NumShortcuts", "AppName",
+                                               "InstallDir")]
         app_name = b" ".join(header[name].rstrip(b"\0") for name in ("provider", "application")).decode()
-        check(said == ["%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(dirs)),
+        check(said == ["install", "%d.%d" % header["low"], "%d.%d" % header["high"], *map(str, header["builds"]), str(len(dirs)),
                        str(len(files)), str(len(links)), app_name, "\\".join(dirs[1][:-1]).replace("\0", "")],
               f"{cab}: _setup.xml says {said}")
         folders = document.findall("characteristic[@type='FileOperation']/characteristic")
@@ -157,6 +160,8 @@ named = [f"{cab} For Windows CE %d.%d" % ranges[target][0] for target, cab in [(
 named += [f'"{s}"' for s in SHORTCUTS.values()] + list(ADVICE)
 named += [re.search(f'^{field}: (".*")$', Path(expected_runs, case).read_text(), re.M).group(1)
           for case, field in [("handheld_screen.txt", "caption"), ("malformed_simulation.txt", "text")]]
+box = re.search(r'^text: "(.*)"$', Path(expected_runs, "handheld_screen.txt").read_text(), re.M).group(1)
+named += [line.split(":")[0] + ":" for line in box.split("\\n") if line]  # the box's heading and labels
 named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
 check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
       and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),

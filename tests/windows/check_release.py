@@ -65,6 +65,9 @@ for run, said in [("handheld_screen.txt", '"{caption}"'),
                   ("malformed_simulation.txt", '"{text}" instead and ends with exit status {exit status}')]:
     said = said.format_map(dict(re.findall(r'^(caption|text|exit status): "?(.*?)"?$', Path(expected, run).read_text(), re.M)))
     check(said in words, f"README.txt says {said!r}", re.findall(r"[^.]*exit status \d+", words))
+box = re.search(r'^text: "(.*)"$', Path(expected, "handheld_screen.txt").read_text(), re.M).group(1)
+labels = [line.split(":")[0] + ":" for line in box.split("\\n") if line]  # the box's heading and labels
+check(all(label in words for label in labels), f"README.txt names the box's {labels}", words[:400])
 
 
 def resources(pe):
