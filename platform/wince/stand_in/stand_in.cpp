@@ -10,10 +10,7 @@
 // as for our desktop GX.dll; without it, the display is a classic 240x320 16-bit handheld's.
 // --screen models a device with a larger screen running Windows Mobile 2003 Second Edition or later,
 // where an image that is not high-resolution aware is shown a 240x320 emulation of it.
-#include <windows.h>
-
-#include "gx.h"
-#include "gx_properties.h"
+#include "stand_in_dlls.h"
 
 #include <sys/mman.h>
 
@@ -33,174 +30,7 @@
 namespace
 {
 
-[[noreturn]] void Fail(const std::string &why)
-{
-    std::fprintf(stderr, "error: %s\n", why.c_str());
-    std::exit(2);
-}
-
-std::string Hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
-}
-
-// GX.dll's state: the display a game would get, and the lines a debugger would show.
-
-// A classic Pocket PC: 240x320, 16 bits per pixel in 5-6-5, written directly, not a DRAM buffer.
-constexpr SimulatedDisplay kHandheld = {{240, 320, 2, 480, 16, kfDirect | kfDirect565}, 0};
-
-// What a program that is not high-resolution aware is given on a larger screen. Microsoft documents
-// that the system shows such a program a 240x320 display; the pitches and flags here are the classic
-// handheld's. This is the documented behaviour, not a device's: devices' GAPI differ here.
-constexpr SimulatedDisplay kEmulated = kHandheld;
-
-SimulatedDisplay g_screen = kHandheld; // what the device's GX.dll reports to a high-resolution aware program
-bool g_isEmulated = false;             // the image is shown kEmulated instead
-SimulatedDisplay g_display = {};
-bool g_isOpen = false;
-std::vector<std::string> g_debugLines;
-
-void SayWhy(const wchar_t *line)
-{
-    std::string narrow;
-    for (; *line != L'\0' && *line != L'\n'; ++line)
-    {
-        narrow += static_cast<char>(*line);
-    }
-    g_debugLines.push_back(narrow);
-}
-
-struct Escape
-{
-    char16_t ch;
-    const char *text;
-};
-
-constexpr Escape kEscapes[] = {
-    {u'\n', "\\n"}, {u'\t', "\\t"}, {u'\r', "\\r"}, {u'"', "\\\""}, {u'\\', "\\\\"}};
-
-// A box's text as the end-to-end driver prints it: quoted, escaped, \uXXXX beyond printable ASCII.
-std::string Quoted(LPCWSTR text)
-{
-    std::string out = "\"";
-    for (; *text != 0; ++text)
-    {
-        const char16_t ch = *text;
-        const Escape *escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
-                                            [ch](const Escape &e) { return e.ch == ch; });
-        if (escape != std::end(kEscapes))
-        {
-            out += escape->text;
-            continue;
-        }
-        char code[8];
-        std::snprintf(code, sizeof code, ch >= 0x20 && ch < 0x7F ? "%c" : "\\u%04X",
-                      static_cast<unsigned>(ch));
-        out += code;
-    }
-    return out + "\"";
-}
-
-} // namespace
-
-// GX.dll, as gx.h declares it.
-
-int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
-{
-    if (g_isOpen)
-    {
-        SayWhy(L"GX.dll: the display is already open in this process");
-        return 0;
-    }
-    SimulatedDisplay display = g_screen;
-    if (const char *variable = std::getenv("GX_SIMULATED_DISPLAY"))
-    {
-        const std::wstring text(variable, variable + std::strlen(variable));
-        const SimulationReading reading = ParseSimulatedDisplay(text.c_str(), display);
-        if (reading.fault != SimulationFault::None)
-        {
-            wchar_t line[1024];
-            DescribeMalformedSimulation(text.c_str(), reading, line, std::size(line));
-            SayWhy(line);
-            return 0;
-        }
-    }
-    g_display = g_isEmulated ? kEmulated : display;
-    g_isOpen = true;
-    return 1;
-}
-
-GXDisplayProperties GXGetDisplayProperties()
-{
-    return g_isOpen ? g_display.properties : GXDisplayProperties{};
-}
-
-int GXIsDisplayDRAMBuffer()
-{
-    return g_display.isDRAMBuffer;
-}
-
-int GXCloseDisplay()
-{
-    const int wasOpen = g_isOpen ? 1 : 0;
-    g_isOpen = false;
-    return wasOpen;
-}
-
-// COREDLL.dll's message box prints the box as the end-to-end driver reads it: a plain OK box, type 0
-// (typed here, not taken from windows.h, to catch a wrong MB_OK), with no icon or other buttons.
-int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
-{
-    if (uType != 0)
-    {
-        Fail("a message box of type " + Hex(uType) + ": the stand-in shows only plain OK boxes");
-    }
-    std::printf("caption: %s\ntext: %s\nbuttons: 1 \"OK\"\n", Quoted(lpCaption).c_str(),
-                Quoted(lpText).c_str());
-    return 1; // IDOK
-}
-
-namespace
-{
-
-// What the stand-in exports. The names are typed here, not read from gx.def, so that a wrong line
-// there is caught rather than agreed with. wsprintfW is our formatter, the one the tests check.
-struct Export
-{
-    const char *dll;
-    std::uint32_t ordinal; // 0: by name
-    const char *name;
-    std::uintptr_t function;
-};
-
-const Export kExports[] = {
-    {"COREDLL.dll", 858, nullptr, reinterpret_cast<std::uintptr_t>(&MessageBoxW)},
-    {"COREDLL.dll", 1097, nullptr, reinterpret_cast<std::uintptr_t>(&wsprintfW)},
-    {"GX.dll", 0, "?GXOpenDisplay@@YAHPAUHWND__@@K@Z", reinterpret_cast<std::uintptr_t>(&GXOpenDisplay)},
-    {"GX.dll", 0, "?GXGetDisplayProperties@@YA?AUGXDisplayProperties@@XZ",
-     reinterpret_cast<std::uintptr_t>(&GXGetDisplayProperties)},
-    {"GX.dll", 0, "?GXIsDisplayDRAMBuffer@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXIsDisplayDRAMBuffer)},
-    {"GX.dll", 0, "?GXCloseDisplay@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXCloseDisplay)},
-};
-
-std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name)
-{
-    for (const Export &entry : kExports)
-    {
-        const bool isMatch = ordinal != 0 ? entry.ordinal == ordinal
-                                          : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
-        if (strcasecmp(entry.dll, dll) == 0 && isMatch)
-        {
-            return entry.function;
-        }
-    }
-    const std::string what = ordinal != 0 ? "ordinal " + std::to_string(ordinal) : std::string(name);
-    Fail(std::string("the image imports ") + dll + " " + what + ", which the stand-in does not export");
-}
-
-// The loader: the PE image's fields it reads, at their offsets.
+// The PE image's fields the loader reads, at their offsets.
 
 constexpr std::uint32_t kImportDirectory = 1;
 constexpr std::uint32_t kResourceDirectory = 2;
@@ -502,6 +332,7 @@ int main(int argc, char **argv)
 {
     std::uint32_t base = 0;
     bool rebased = false;
+    SimulatedDisplay screen = kHandheld;
     int next = 1;
     for (; next + 2 < argc; next += 2)
     {
@@ -517,7 +348,7 @@ int main(int argc, char **argv)
         }
         else if (std::strcmp(argv[next], "--screen") == 0)
         {
-            g_screen = ScreenOf(argv[next + 1]);
+            screen = ScreenOf(argv[next + 1]);
         }
         else
         {
@@ -537,8 +368,8 @@ int main(int argc, char **argv)
     const Image image(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}));
     unsigned char *mapped = image.Map(rebased ? base : image.PreferredBase());
     image.Bind(mapped);
-    g_isEmulated =
-        g_screen.properties.cxWidth > kHandheld.properties.cxWidth && !image.IsHighResolutionAware(mapped);
+    SetDevice(screen, screen.properties.cxWidth > kHandheld.properties.cxWidth &&
+                          !image.IsHighResolutionAware(mapped));
     image.Protect(mapped);
 
     const std::uintptr_t arguments[4] = {reinterpret_cast<std::uintptr_t>(mapped), 0,
@@ -551,7 +382,7 @@ int main(int argc, char **argv)
     const int status =
         CallOnStack(reinterpret_cast<std::uintptr_t>(mapped + image.Entry()), arguments, stackTop);
     std::printf("exit status: %d\n", status);
-    for (const std::string &line : g_debugLines)
+    for (const std::string &line : DebugLines())
     {
         std::printf("debug: %s\n", line.c_str());
     }
