@@ -69,7 +69,7 @@ cmake)
     case "$*" in "--workflow --preset windows64") echo "$STUB_CMAKE_SAYS" ;; "--workflow --preset wince") exit 1 ;; esac
     exit "$STUB_CMAKE_STATUS" ;;
 Xvfb) echo 99 >&3 ;;
-wineserver) seq 20 && echo "wineserver: cannot start in $WINEPREFIX" && exit 1 ;;
+wineserver) [ "$1" != --persistent ] || { seq 20 && echo "wineserver: cannot start in $WINEPREFIX" && exit 1; } ;;
 esac
 EOF
 chmod +x "$work/bin/stub"
@@ -101,8 +101,9 @@ for probe in runs cannot-run; do
         [[ $missing != '*' || $installed == "apt-get install -y "*" wine wine64 xvfb imagemagick "*" qemu-user "*" gcab cabextract "* ]] ||
             fail "$probe: install-deps, nothing installed, ran: $installed"
         ran=$(grep -v '^dpkg-query ' "$STUB_LOG")
-        [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] ||
-            fail "$probe: install-deps, $missing missing, ran: $ran"
+        [ "$(grep -cE 'wine32:i386|--add-architecture i386' <<<"$ran")" = "$([ $probe = runs ] && echo 2 || echo 0)" ] &&
+            [[ $probe = cannot-run || $(grep -m1 -E -- '--add-architecture|^apt-get update' <<<"$ran") == dpkg* ]] ||
+            fail "$probe: install-deps, $missing missing, ran (i386 added before the indexes are read?): $ran"
         [[ $probe = cannot-run || $said == *"install-deps: without 32-bit Wine the 32-bit Windows build is built"* ]] ||
             fail "$probe: install-deps, wine32:i386 failing to install, said: $said"
     done
@@ -161,7 +162,8 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
     mkdir -p "$work/tree/build/wince/device/left over" # from another image's CAB
     "$work/tree/scripts/run" "${options[@]}" >/dev/null
     [[ ${case%|*} != *--cab || ! -e "$work/tree/build/wince/device/left over" ]] || fail "scripts/run ${case%|*} kept an earlier device's files"
-    grep -qP "^${case#*|}$" "$STUB_LOG" && grep -qx "cmake --build --preset wince" "$STUB_LOG" ||
+    grep -qP "^${case#*|}$" "$STUB_LOG" && grep -qx "cmake --build --preset wince" "$STUB_LOG" &&
+        ! grep -q "preset windows" "$STUB_LOG" ||
         fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
 done
 
@@ -196,6 +198,8 @@ against the minimal box bare, ratio 4.000 (medians); median of paired ratios 3.0
 got=$(source "$scripts/bench" && printf '"%s",25,0,%s\n' FormatDisplayReportHost_median 30 SwprintfBaseline_mean 1 \
     SwprintfBaseline_median 60 | report_summary)
 [[ $got == *"ns (medians of 25)"*"report: ratio 0.50 (composer / swprintf"* ]] || fail "scripts/bench: report of 30 and 60 ns: $got"
+got=$(source "$scripts/bench" && report() { :; } && launch() { false; } && run_benchmarks report launch 2>&1 && run_benchmarks report)
+[ "$got" = "scripts/bench: failed: launch" ] || fail "scripts/bench: report passing and launch failing: $got"
 
 # A relative STATE is made absolute (Wine needs its prefix so), a failed step shows its log, and the
 # screen STATE had before (a sleep standing in for its Xvfb) is stopped.
@@ -203,8 +207,9 @@ mkdir "$work/state"
 sleep 30 &
 xvfb=$!
 echo $xvfb >"$work/state/xvfb.pid"
-said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1)
-[[ $said == *$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] || fail "wine-screen start, its Wine server failing, said: $said"
+said=$(cd "$work" && "$scripts/wine-screen" start state 240x320x16 "$(loader default)" 2>&1 >/dev/null)
+[[ $said == "wine-screen: starting the Wine server failed: "*$'\n'"    wineserver: cannot start in $work/state/prefix"* ]] ||
+    fail "wine-screen start, its Wine server failing, said on standard error: $said"
 [[ $(ps -o stat= -p $xvfb) != [^Z]* ]] || fail "wine-screen start left the screen STATE had running: $(ps -o args= -p $xvfb)"
 kill $xvfb 2>/dev/null
 
@@ -221,16 +226,18 @@ exit "$BOX_STATUS"
 EOF
 chmod +x "$work/wine-screen"
 printf '%s\n' 'box for 1,2' 'debug: GX.dll: why\not' >"$work/expected" # Wine writes a backslash doubled
+mkdir "$work/tmp"
 for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "0|+1,2|1" "77|1,2|77"; do
     IFS='|' read -r status simulation expected <<<"$case"
-    said=$(E2E_CASE_SECONDS=10 BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
+    said=$(TMPDIR=$work/tmp E2E_CASE_SECONDS=10 BOX_STATUS=$status REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
         "$work/state" "$work" "$work/expected" "$simulation" 2>&1)
     got=$?
     [ $got = "$expected" ] || fail "e2e_case.sh, the box exiting $status for $simulation, exited $got: $said"
 done
-said=$(E2E_CASE_SECONDS=1 BOX_STATUS=hang REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
+said=$(TMPDIR=$work/tmp E2E_CASE_SECONDS=1 BOX_STATUS=hang REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
     "$work/state" "$work" "$work/expected" "" 2>&1)
 [[ $? = 1 && $said == *"FAIL: the driver did not end within 1 s"* ]] || fail "e2e_case.sh, the box hanging, said: $said"
+[ -z "$(ls -A "$work/tmp")" ] || fail "e2e_case.sh left its files: $(ls "$work/tmp")"
 
 # stand_in_case.sh with a stand-in that prints the expected box, then ends as each case says.
 for case in "exit 0|0" "exit 3|1" "echo|1"; do

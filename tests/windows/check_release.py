@@ -59,7 +59,8 @@ check(files == ["DisplayDiagnostics.exe", "GX.dll", "README.txt"], f"{folder}/ h
 readme = release.read(f"{folder}/README.txt")
 line_feeds, line_ends = readme.count(b"\n"), readme.count(b"\r\n")
 check(0 < line_feeds == line_ends, "README.txt's line ends are all CRLF", f"{line_ends} of {line_feeds} line feeds")
-words = " ".join(readme.decode("ascii").split())
+text = readme.decode("ascii")
+words = " ".join(text.split())
 for run, said in [("handheld_screen.txt", '"{caption}"'),
                   ("handheld_screen.txt", "Press OK and it closes the display and ends (exit status {exit status})"),
                   ("malformed_simulation.txt", '"{text}" instead and ends with exit status {exit status}')]:
@@ -68,6 +69,16 @@ for run, said in [("handheld_screen.txt", '"{caption}"'),
 box = re.search(r'^text: "(.*)"$', Path(expected, "handheld_screen.txt").read_text(), re.M).group(1)
 labels = [line.split(":")[0] + ":" for line in box.split("\\n") if line]  # the box's heading and labels
 check(all(label in words for label in labels), f"README.txt names the box's {labels}", words[:400])
+direct = box.split("\\n")[-1].replace("\\t", " ")  # a PC's display, as our GX.dll reports it
+check(f'"{direct}"' in words, f"README.txt says {direct!r}", words[:400])
+# Its order of GX_SIMULATED_DISPLAY's words, applied to its example, gives the box the rotated case expects.
+order = re.search(r"^ *(width,.*?)\r?$", text, re.M).group(1).split(",")
+example = re.search(r"GX_SIMULATED_DISPLAY=(\S+)", text).group(1).split(",")
+rotated = Path(expected, "simulated_rotated.txt").read_text()
+shown = {"width": "Width", "height": "Height", "x pitch": "XPitch", "y pitch": "YPitch", "bits per pixel": "BPP"}
+wrong = [name for name in shown if name not in order] + [
+    name for name, value in zip(order, example) if name in shown and not re.search(rf"{shown[name]}:(\\t)+{value} ", rotated)]
+check(not wrong, f"README.txt's order {order}, given {example}, describes {rotated!r}", wrong)
 
 
 def resources(pe):
