@@ -106,12 +106,14 @@ imports = {dll.dll.decode(): [f.ordinal or f.name.decode() for f in dll.imports]
 check(imports == {"COREDLL.dll": [858, 1097], "GX.dll": gx_names}, f"imports {imports}")
 hints = [f.hint_name_table_rva for dll in pe.DIRECTORY_ENTRY_IMPORT for f in dll.imports if f.name]
 check(all(rva % 2 == 0 for rva in hints), f"hint/name entries at {list(map(hex, hints))}, not all at even addresses")
-# The directories of the imports (descriptors, ended by an empty one), the IAT and the relocations.
+# The directories of the imports (descriptors, ended by an empty one), the IAT, the relocations and
+# the resources, each of the last two its whole section: a loader may walk no further than the size.
 directory = [(d.VirtualAddress, d.Size) for d in optional.DATA_DIRECTORY]
 slots = [(dll.struct.FirstThunk, 4 * len(dll.imports) + 4) for dll in pe.DIRECTORY_ENTRY_IMPORT]
-expected = [(directory[1][0], 20 * len(slots) + 20), (slots[0][0], sum(size for _, size in slots)),
-            (sections[".reloc"].VirtualAddress, sections[".reloc"].Misc_VirtualSize)]
-check([directory[1], directory[12], directory[5]] == expected, f"directories {directory}, not {expected}")
+expected = [(directory[1][0], 20 * len(slots) + 20), (slots[0][0], sum(size for _, size in slots))]
+expected += [(sections[name].VirtualAddress, sections[name].Misc_VirtualSize) if name in sections else (0, 0)
+             for name in (".reloc", ".rsrc")]
+check([directory[1], directory[12], directory[5], directory[2]] == expected, f"directories {directory}, not {expected}")
 outside = [(hex(rva), size) for rva, size in directory if size and not any(
     s.VirtualAddress <= rva and rva + size <= s.VirtualAddress + s.Misc_VirtualSize for s in pe.sections)]
 check(not outside, f"directories {outside} not within one section")

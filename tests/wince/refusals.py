@@ -92,6 +92,14 @@ def with_resource_data_moved(by):
     return aware("data_moved.exe", data), rva
 
 
+def with_names_counted(count):
+    """An aware image whose CEUX table counts `count` names: it holds one, HI_RES_AWARE, after it."""
+    data = bytearray(with_resources("HI_RES_AWARE CEUX {1}\n", "names_counted.exe").read_bytes())
+    rsrc = int.from_bytes(data[data.index(b".rsrc\0\0\0") + 20:][:4], "little")  # its PointerToRawData
+    data[rsrc + 0x18 + 12] = count  # the root's one entry, then the CEUX table's count of named entries
+    return aware("names_counted.exe", data)
+
+
 def with_resources(text, name="resources.exe"):
     (work / "resources.rc").write_text(text)
     made = run("/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / name, work / "resources.rc")
@@ -224,14 +232,16 @@ with tempfile.TemporaryDirectory() as folder:
 
     # Images the stand-in must run as the released one: a relocation block that ends in a HIGHLOW, and
     # one followed by an empty block, at another base; a HI_RES_AWARE of 4 bytes or holding 2, a
-    # subsystem version of 4.20, or a name or type that only starts as the aware one's, which are not
-    # aware, the first after names of an odd length in all.
+    # subsystem version of 4.20, a HI_RES_AWARE just past the names its table counts, or a name or
+    # type that only starts as the aware one's, which are not aware, the first after names of an odd
+    # length in all.
     shown = run(*stand_in, image).stdout
     for options, edited in [(["--base", "0x20000000"], with_relocations(lambda e: bytes(2) + e[:-2], "padding_first.exe")[0]),
                             (["--base", "0x20000000"], with_empty_block_after()),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {1, 0}\nAB X {0xFFFF}\n")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUX {2}\n", "holding_2.exe")),
                             (["--screen", "480x640"], image_with(24 + 48, 4 | 20 << 16)),  # subsystem 4.20
+                            (["--screen", "480x640"], with_names_counted(0)),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE_X CEUX {1}\n", "longer_name.exe")),
                             (["--screen", "480x640"], with_resources("HI_RES_AWARE CEUXX {1}\n", "longer_type.exe"))]:
         result = run(*stand_in, *options, edited)
