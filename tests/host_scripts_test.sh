@@ -49,6 +49,8 @@ for bits in 32 64; do
     got=$(DD_WINDOWS_BITS=$bits loader $bits)
     [ "$got" = "$(loader $bits)" ] || fail "DD_WINDOWS_BITS=$bits: wine-loader $bits gave $got, without it $(loader $bits)"
 done
+got=$(DD_WINDOWS_BITS=16 loader default)
+[[ $? = 2 && $got == 'DD_WINDOWS_BITS is "16": 32 or 64 was expected' ]] || fail "DD_WINDOWS_BITS=16: wine-loader default gave $got"
 
 # One stub for the system's commands: each logs its command line; dpkg-query answers not-installed
 # for the packages STUB_MISSING matches; apt-get fails where a question would stop it, and cannot

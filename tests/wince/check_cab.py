@@ -24,13 +24,14 @@ STRONGARM = 2577
 FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
-# Which device refuses which CAB, which image to copy, how to read the two VGA boxes, and where a
-# Pocket PC's About and Remove Programs are: the README's advice, wrong way round, sends a Pocket PC
-# 2002 user to an image its CE 3.0 cannot load.
+# Which device refuses which CAB, which image to copy, how to read the two VGA boxes, where a Pocket
+# PC's About and Remove Programs are, and what each pitch is: the README's advice, wrong way round,
+# sends a Pocket PC 2002 user to an image its CE 3.0 cannot load.
 ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 device the ARMV4 one",
           "when unsure, ARMV4I on a Windows Mobile device, ARMV4 on an older one",
           "If the first says 240 by 320 and the second 480 by 640, old games get the emulation and aware ones",
-          "Start, Settings, System, About", "Start, Settings, System, Remove Programs")
+          "Start, Settings, System, About", "Start, Settings, System, Remove Programs",
+          "XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next")
 
 release, armv4_cab, armv4i_cab, version, expected_runs, *installer = sys.argv[1:]
 failures = []
