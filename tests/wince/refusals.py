@@ -195,6 +195,8 @@ with tempfile.TemporaryDirectory() as folder:
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         # data directory 2, after the optional header's fields
         (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, 0x7FFF0000 | 16 << 32, 8), "the resource directory points outside the image, at 0x7FFF000C"),
+        (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, size - 13 | 16 << 32, 8),  # its count's last byte past it
+         f"the resource directory points outside the image, at 0x{size - 1:X}"),
         ([], image_with(-0x40, 0x4D5A, 2), "not an MZ image"),
         ([], image_with(0, 0x4550 + 1), "no PE headers"),
         ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
