@@ -9,7 +9,7 @@ archive=$3
 dest=$4
 shift 4
 
-(cd "$build" && "$cpack" -G ZIP >/dev/null)
+(cd "$build" && "$cpack" >/dev/null) # the generator the project sets, as a plain cpack uses it
 rm -rf "$dest"
 mkdir -p "$dest"
 (cd "$dest" && cmake -E tar xf "$build/$archive.zip")

@@ -26,8 +26,10 @@ def check(condition, what, got):
         failures.append(f"{what}: got {got!r}")
 
 
-# What each pitch is: swapped, a user previewing a handheld would give its pitches the wrong way round.
-PITCHES = "XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next"
+# What each pitch is and how the words are written: wrong, a user previewing a handheld gets its
+# pitches the wrong way round, or a refusal.
+PHRASES = ("XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next",
+           "then the DRAM-buffer flag, separated by commas:")
 MACHINE_AND_MAGIC = {"32": (0x014C, 0x10B), "64": (0x8664, 0x20B)}  # i386 PE32, AMD64 PE32+
 MANIFEST_PROCESSOR = {"32": "x86", "64": "amd64"}
 # Windows reads a manifest's elements only in their namespaces.
@@ -70,8 +72,8 @@ for run, said in [("handheld_screen.txt", '"{caption}"'),
     check(said in words, f"README.txt says {said!r}", re.findall(r"[^.]*exit status \d+", words))
 box = re.search(r'^text: "(.*)"$', Path(expected, "handheld_screen.txt").read_text(), re.M).group(1)
 labels = [line.split(":")[0] + ":" for line in box.split("\\n") if line]  # the box's heading and labels
-check(all(label in words for label in labels) and PITCHES in words,
-      f"README.txt names the box's {labels}, {PITCHES!r}", words[:400])
+check(all(phrase in words for phrase in labels + list(PHRASES)),
+      f"README.txt names the box's {labels}, {PHRASES!r}", words[:400])
 direct = box.split("\\n")[-1].replace("\\t", " ")  # a PC's display, as our GX.dll reports it
 check(f'"{direct}"' in words, f"README.txt says {direct!r}", words[:400])
 # Its order of GX_SIMULATED_DISPLAY's words, applied to its example, gives the box the rotated case expects.
