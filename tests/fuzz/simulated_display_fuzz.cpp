@@ -2,7 +2,7 @@
 // same grammar (seven comma-separated words, each -?(0x hex | decimal) within 32 bits), and a
 // refusal points inside the text. The reference splits first and checks each word whole; it uses no
 // std::regex, whose recursive matcher overflows the stack on a few thousand digits.
-#include "gx_properties.h"
+#include "simulated_display.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,14 +1,17 @@
-// Drives a program that shows one message box, as a user would: starts it, waits for its box, reads
-// the box's caption, text and buttons, presses OK and reports the exit status. Everything it reads
-// goes to standard output, one escaped line each, for comparison with an expected file.
+// The box reader: runs a program that shows one message box as a user would. It starts it, waits for
+// its box, reads the box's caption, text and buttons, presses OK and reports the exit status.
+// Everything it reads goes to standard output, one escaped line each, for comparison with an
+// expected file.
 //
-//   e2e_driver [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]
+//   box_reader [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]
 //
-// PROGRAM is looked up beside the driver. --second-instance starts a second PROGRAM while the first
-// one's box is up and reports both. --wait-for-input waits for a line on standard input before
+// PROGRAM is looked up beside the box reader. --second-instance starts a second PROGRAM while the
+// first one's box is up and reports both. --wait-for-input waits for a line on standard input before
 // pressing OK (time for a screenshot). --time-to-box also reports the milliseconds from starting
 // PROGRAM until its box was found.
 #include <windows.h>
+
+#include "box_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +28,7 @@ constexpr DWORD kAnswerTimeoutMs = 30000; // for a box's thread to take messages
 constexpr DWORD kExitTimeoutMs = 10000;
 constexpr DWORD kPollMs = 1; // also the resolution of --time-to-box
 constexpr const char *kUsage =
-    "usage: e2e_driver [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]\n";
+    "usage: box_reader [--second-instance | --wait-for-input] [--time-to-box] PROGRAM [ARGUMENTS]\n";
 
 struct Program
 {
@@ -34,43 +37,6 @@ struct Program
 };
 
 std::vector<Program *> g_started; // ended by Fail, so no test leaves a program behind
-
-std::string Escaped(const std::wstring &text)
-{
-    std::string out = "\"";
-    for (const wchar_t ch : text)
-    {
-        switch (ch)
-        {
-        case L'\n':
-            out += "\\n";
-            break;
-        case L'\t':
-            out += "\\t";
-            break;
-        case L'\r':
-            out += "\\r";
-            break;
-        case L'"':
-        case L'\\':
-            out += '\\';
-            out += static_cast<char>(ch);
-            break;
-        default:
-            if (ch >= 0x20 && ch < 0x7F)
-            {
-                out += static_cast<char>(ch);
-            }
-            else
-            {
-                char code[8];
-                std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(ch));
-                out += code;
-            }
-        }
-    }
-    return out + "\"";
-}
 
 void Report(const std::string &label, const std::string &value)
 {
@@ -185,7 +151,7 @@ HWND ReportBox(const Program &program, const std::string &label)
 {
     // Read once the box's thread waits for input.
     WaitForInputIdle(program.process.hProcess, kAnswerTimeoutMs);
-    Report(label + "caption: ", Escaped(WindowText(program.box)));
+    Report(label + "caption: ", QuotedBoxText(WindowText(program.box)));
     std::string buttons;
     HWND ok = nullptr;
     for (HWND child = GetWindow(program.box, GW_CHILD); child != nullptr;
@@ -194,12 +160,13 @@ HWND ReportBox(const Program &program, const std::string &label)
         const std::wstring className = ClassName(child);
         if (className == L"Static" && GetWindowTextLengthW(child) > 0)
         {
-            Report(label + "text: ", Escaped(WindowText(child)));
+            Report(label + "text: ", QuotedBoxText(WindowText(child)));
         }
         else if (className == L"Button" && IsWindowVisible(child))
         {
             const int id = GetDlgCtrlID(child);
-            buttons += (buttons.empty() ? "" : ", ") + std::to_string(id) + " " + Escaped(WindowText(child));
+            buttons +=
+                (buttons.empty() ? "" : ", ") + std::to_string(id) + " " + QuotedBoxText(WindowText(child));
             ok = id == IDOK ? child : ok;
         }
     }
@@ -270,9 +237,9 @@ int wmain(int argc, wchar_t **argv)
         return 2;
     }
 
-    wchar_t driverPath[MAX_PATH];
-    GetModuleFileNameW(nullptr, driverPath, MAX_PATH);
-    std::wstring commandLine = driverPath;
+    wchar_t readerPath[MAX_PATH];
+    GetModuleFileNameW(nullptr, readerPath, MAX_PATH);
+    std::wstring commandLine = readerPath;
     commandLine = L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) + argv[arg] + L"\"";
     for (++arg; arg < argc; ++arg)
     {

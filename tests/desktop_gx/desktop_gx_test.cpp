@@ -1,5 +1,6 @@
 // Our desktop GX.dll's plain functions: the record of a screen, and where a simulation goes wrong.
-#include "gx_properties.h"
+#include "desktop_display.h"
+#include "simulated_display.h"
 
 #include <gtest/gtest.h>
 

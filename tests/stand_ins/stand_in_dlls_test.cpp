@@ -1,7 +1,9 @@
 // The stand-in's DLLs called as an image calls them: GX.dll keeps the open and close contract our
 // desktop GX.dll keeps, which the one image's single open and close do not show, and a box's text is
-// quoted as the end-to-end driver quotes it, whatever characters it holds.
+// quoted as the box reader quotes it, whatever characters it holds.
 #include "stand_in_dlls.h"
+
+#include "box_text.h"
 
 #include <cstdio>
 
@@ -38,7 +40,7 @@ int main()
     Check(GXGetDisplayProperties().cxWidth == 0, "a closed display has no properties",
           GXGetDisplayProperties().cxWidth);
 
-    const std::string quoted = Quoted(u"a\r\n\t\"\\\x7F\xE9~");
+    const std::string quoted = QuotedBoxText(std::u16string_view(u"a\r\n\t\"\\\x7F\xE9~"));
     if (quoted != R"("a\r\n\t\"\\\u007F\u00E9~")")
     {
         std::printf("FAIL: a box's text quoted as %s\n", quoted.c_str());

@@ -3,8 +3,9 @@
 // With --open-and-exit it only opens the display and exits without closing it.
 #include <windows.h>
 
+#include "desktop_display.h"
 #include "gx.h"
-#include "gx_properties.h"
+#include "simulated_display.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,8 +4,9 @@
 // debugger, DebugView or Wine's debug log shows it.
 #include <windows.h>
 
+#include "desktop_display.h"
 #include "gx.h"
-#include "gx_properties.h"
+#include "simulated_display.h"
 
 #include <cstdarg>
 
@@ -24,9 +25,6 @@ Display g_display = {};
 // The largest value an environment variable can hold, terminator included: no value is cut.
 constexpr DWORD kVariableCapacity = 32767;
 wchar_t g_variable[kVariableCapacity];
-
-// A reason line's characters, terminator included: wvsprintfW's own limit, so no line overruns it.
-constexpr std::size_t kReasonCapacity = 1024;
 
 void SayWhy(LPCWSTR format, ...)
 {

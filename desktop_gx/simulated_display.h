@@ -1,6 +1,6 @@
-// Where our desktop GX.dll's record comes from: the screen's geometry, or the simulated display a
-// user describes in GX_SIMULATED_DISPLAY. Plain functions with no Win32 calls, so that they also
-// build natively for unit tests and fuzzing.
+// GX_SIMULATED_DISPLAY, the handheld display a user describes for our GX.dll and the CE stand-in's to
+// report: its grammar, and the reason either gives for refusing a value. Plain functions with no
+// Win32 calls, so that they also build natively for unit tests and fuzzing.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +11,8 @@
 
 // The variable that describes a simulated display.
 constexpr const wchar_t *kSimulationVariable = L"GX_SIMULATED_DISPLAY";
-// The named mutex whose owner has the display; the system releases it when its owner exits.
-constexpr const wchar_t *kDisplayClaimName = L"GX.dll display claim";
+// A reason line's characters, terminator included: wvsprintfW's own limit, so no line overruns it.
+constexpr std::size_t kReasonCapacity = 1024;
 
 struct SimulatedDisplay
 {
@@ -45,11 +45,3 @@ SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &d
 // Writes at most `capacity` characters, terminator included: a long value is cut, never overrun.
 void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading, wchar_t *line,
                                  std::size_t capacity);
-
-// The kf* pixel format bits of a screen of that depth, given the red, green and blue masks of its
-// bitmap format whatever the depth: only at 16 bits per pixel do they count, the green one telling
-// 5-6-5 (0x07E0) from 5-5-5; zeros, for a screen that gives no masks, are 5-5-5.
-DWORD PixelFormatFlags(int bitsPerPixel, const DWORD (&colorMasks)[3]);
-
-// The record of a screen, given its size, depth and kf* pixel format bits.
-GXDisplayProperties ScreenProperties(int width, int height, int bitsPerPixel, DWORD pixelFormat);

@@ -5,11 +5,12 @@
 //
 // It maps the image at its base, or at ADDRESS applying its base relocations, binds its imports,
 // and calls its entry with WinMain's four arguments on a stack aligned to 4 bytes only, as CE does.
-// It prints what the end-to-end driver reads from a box under Wine: each box's caption, text and
+// It prints what the box reader reads from a box under Wine: each box's caption, text and
 // buttons, the exit status, then GX.dll's debug lines. GX_SIMULATED_DISPLAY describes the display
 // as for our desktop GX.dll; without it, the display is a classic 240x320 16-bit handheld's.
 // --screen models a device with a larger screen running Windows Mobile 2003 Second Edition or later,
 // where an image that is not high-resolution aware is shown a 240x320 emulation of it.
+#include "refusal.h"
 #include "stand_in_dlls.h"
 
 #include <sys/mman.h>

@@ -2,26 +2,17 @@
 // in for the device's, with the device's display and the lines GX.dll's debugger would show.
 #include "stand_in_dlls.h"
 
+#include "box_text.h"
+#include "refusal.h"
+
 #include <strings.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
-
-[[noreturn]] void Fail(const std::string &why)
-{
-    std::fprintf(stderr, "error: %s\n", why.c_str());
-    std::exit(2);
-}
-
-std::string Hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
-}
+#include <string_view>
 
 namespace
 {
@@ -49,37 +40,7 @@ void SayWhy(const wchar_t *line)
     g_debugLines.push_back(narrow);
 }
 
-struct Escape
-{
-    char16_t ch;
-    const char *text;
-};
-
-constexpr Escape kEscapes[] = {
-    {u'\n', "\\n"}, {u'\t', "\\t"}, {u'\r', "\\r"}, {u'"', "\\\""}, {u'\\', "\\\\"}};
-
 } // namespace
-
-std::string Quoted(LPCWSTR text)
-{
-    std::string out = "\"";
-    for (; *text != 0; ++text)
-    {
-        const char16_t ch = *text;
-        const Escape *escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
-                                            [ch](const Escape &e) { return e.ch == ch; });
-        if (escape != std::end(kEscapes))
-        {
-            out += escape->text;
-            continue;
-        }
-        char code[8];
-        std::snprintf(code, sizeof code, ch >= 0x20 && ch < 0x7F ? "%c" : "\\u%04X",
-                      static_cast<unsigned>(ch));
-        out += code;
-    }
-    return out + "\"";
-}
 
 // GX.dll, as gx.h declares it.
 
@@ -91,13 +52,14 @@ int GXOpenDisplay(HWND /*hWnd*/, DWORD /*dwFlags*/)
         return 0;
     }
     SimulatedDisplay display = g_screen;
-    if (const char *variable = std::getenv("GX_SIMULATED_DISPLAY"))
+    const std::string name(kSimulationVariable, kSimulationVariable + std::wcslen(kSimulationVariable));
+    if (const char *variable = std::getenv(name.c_str()))
     {
         const std::wstring text(variable, variable + std::strlen(variable));
         const SimulationReading reading = ParseSimulatedDisplay(text.c_str(), display);
         if (reading.fault != SimulationFault::None)
         {
-            wchar_t line[1024];
+            wchar_t line[kReasonCapacity];
             DescribeMalformedSimulation(text.c_str(), reading, line, std::size(line));
             SayWhy(line);
             return 0;
@@ -125,7 +87,7 @@ int GXCloseDisplay()
     return wasOpen;
 }
 
-// COREDLL.dll's message box prints the box as the end-to-end driver reads it: a plain OK box, type 0
+// COREDLL.dll's message box prints the box as the box reader reads it: a plain OK box, type 0
 // (typed here, not taken from windows.h, to catch a wrong MB_OK), with no icon or other buttons.
 int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 {
@@ -133,8 +95,9 @@ int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT uT
     {
         Fail("a message box of type " + Hex(uType) + ": the stand-in shows only plain OK boxes");
     }
-    std::printf("caption: %s\ntext: %s\nbuttons: 1 \"OK\"\n", Quoted(lpCaption).c_str(),
-                Quoted(lpText).c_str());
+    std::printf("caption: %s\ntext: %s\nbuttons: 1 \"OK\"\n",
+                QuotedBoxText(std::u16string_view(lpCaption)).c_str(),
+                QuotedBoxText(std::u16string_view(lpText)).c_str());
     return 1; // IDOK
 }
 

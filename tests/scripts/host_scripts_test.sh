@@ -138,9 +138,9 @@ print(*(p["name"] for p in json.load(open(sys.argv[1]))["configurePresets"]
 
 # scripts/run configures the build it runs, and passes --device's options to the stand-in or, with
 # --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
-mkdir -p "$work/tree/platform/wince" "$work/tree/build/wince"
+mkdir -p "$work/tree/stand_ins" "$work/tree/build/wince"
 ln -s "$scripts" "$work/tree/scripts"
-echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/platform/wince/cab_installer.py"
+echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/stand_ins/cab_installer.py"
 cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm -L /usr/arm-linux-gnueabi \S*/wince_stand_in'
 touch "$work/tree/$cab"
 for bits in 64 ""; do
@@ -238,12 +238,12 @@ for case in "0|1,2|0" "0|1,3|1" $'0|1,2\t|1' "0|+1,2|1" "77|1,2|77"; do
 done
 said=$(TMPDIR=$work/tmp E2E_CASE_SECONDS=1 BOX_STATUS=hang REAL_WINE_SCREEN=$scripts/wine-screen "$1/tests/e2e/e2e_case.sh" "$work/wine-screen" \
     "$work/state" "$work" "$work/expected" "" 2>&1)
-[[ $? = 1 && $said == *"FAIL: the driver did not end within 1 s"* ]] || fail "e2e_case.sh, the box hanging, said: $said"
+[[ $? = 1 && $said == *"FAIL: the box reader did not end within 1 s"* ]] || fail "e2e_case.sh, the box hanging, said: $said"
 [ -z "$(ls -A "$work/tmp")" ] || fail "e2e_case.sh left its files: $(ls "$work/tmp")"
 
 # stand_in_case.sh with a stand-in that prints the expected box, then ends as each case says.
 for case in "exit 0|0" "exit 3|1" "echo|1"; do
-    sh "$1/tests/wince/stand_in_case.sh" "$work/expected" "" sh -c "cat '$work/expected'; ${case%|*}" >/dev/null
+    sh "$1/tests/stand_ins/stand_in_case.sh" "$work/expected" "" sh -c "cat '$work/expected'; ${case%|*}" >/dev/null
     got=$?
     [ $got = "${case#*|}" ] || fail "stand_in_case.sh, the stand-in printing the box, then '${case%|*}', exited $got"
 done

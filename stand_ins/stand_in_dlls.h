@@ -1,11 +1,11 @@
-// What the CE stand-in gives an image in place of the device's DLLs (COREDLL's message box and
-// formatter, GX.dll's four functions), and the refusal that ends the stand-in.
+// What the CE stand-in gives an image in place of the device's DLLs: COREDLL's message box and
+// formatter, GX.dll's four functions.
 #pragma once
 
 #include <windows.h>
 
 #include "gx.h"
-#include "gx_properties.h"
+#include "simulated_display.h"
 
 #include <cstdint>
 #include <string>
@@ -14,19 +14,12 @@
 // A classic Pocket PC: 240x320, 16 bits per pixel in 5-6-5, written directly, not a DRAM buffer.
 constexpr SimulatedDisplay kHandheld = {{240, 320, 2, 480, 16, kfDirect | kfDirect565}, 0};
 
-// Says why on stderr and ends the stand-in with status 2.
-[[noreturn]] void Fail(const std::string &why);
-std::string Hex(std::uint32_t value);
-
 // The device the image runs on: the screen GX.dll gives an aware image, and whether this image is
 // shown the 240x320 emulation instead. Until set, a classic handheld's.
 void SetDevice(const SimulatedDisplay &screen, bool isEmulated);
 
 // The address of what DLL exports by ordinal (not 0) or by name; refused if the stand-in lacks it.
 std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name);
-
-// A box's text as the end-to-end driver prints it: quoted, escaped, \uXXXX beyond printable ASCII.
-std::string Quoted(LPCWSTR text);
 
 // The lines GX.dll wrote for a debugger, in order.
 const std::vector<std::string> &DebugLines();
