@@ -145,6 +145,8 @@ GXDisplayProperties GXGetDisplayProperties()
     return g_display.isSimulated ? g_display.simulation.properties : PrimaryDisplayProperties();
 }
 
+// The open display's flag; otherwise the PC's own display's, as a device's GAPI answers from its
+// hardware whether or not the display is open: a simulation describes only a display that is open.
 int GXIsDisplayDRAMBuffer()
 {
     // A desktop program never writes display memory: its frames go through system memory.

@@ -75,9 +75,10 @@ GXDisplayProperties GXGetDisplayProperties()
     return g_isOpen ? g_display.properties : GXDisplayProperties{};
 }
 
+// As our desktop GX.dll answers: the open display's flag, and otherwise the device's own display's.
 int GXIsDisplayDRAMBuffer()
 {
-    return g_display.isDRAMBuffer;
+    return g_isOpen ? g_display.isDRAMBuffer : (g_isEmulated ? kEmulated : g_screen).isDRAMBuffer;
 }
 
 int GXCloseDisplay()

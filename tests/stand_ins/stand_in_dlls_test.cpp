@@ -6,6 +6,7 @@
 #include "box_text.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -39,6 +40,11 @@ int main()
     Check(closed == 0, "closing twice returns 0 the second time", closed);
     Check(GXGetDisplayProperties().cxWidth == 0, "a closed display has no properties",
           GXGetDisplayProperties().cxWidth);
+    setenv("GX_SIMULATED_DISPLAY", "240,320,2,480,16,0xA0,1", 1);
+    GXOpenDisplay(nullptr, GX_FULLSCREEN);
+    GXCloseDisplay();
+    Check(GXIsDisplayDRAMBuffer() == 0,
+          "once closed, a simulated DRAM buffer gives way to the device's display", GXIsDisplayDRAMBuffer());
 
     const std::string quoted = QuotedBoxText(std::u16string_view(u"a\r\n\t\"\\\x7F\xE9~"));
     if (quoted != R"("a\r\n\t\"\\\u007F\u00E9~")")
