@@ -13,9 +13,9 @@
     std::exit(2);
 }
 
-inline std::string Hex(std::uint32_t value)
+inline std::string Hex(std::uint64_t value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
     return text;
 }

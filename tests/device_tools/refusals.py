@@ -185,6 +185,7 @@ with tempfile.TemporaryDirectory() as folder:
     retyped, page = with_relocations(lambda e: e[:-2] + (0x2000).to_bytes(2, "little"), "retyped.exe")
     misaligned, moved_to = with_resource_data_moved(2)
     reloc = relocations_at(Path(image).read_bytes())
+    first_word = int.from_bytes(Path(image).read_bytes()[reloc + 8:][:2], "little") & 0xFFF  # in its page
     size = int.from_bytes(Path(image).read_bytes()[0x40 + 24 + 56:][:4], "little")
     for options, edited, said in [
         (["--base", "0x20000000"], retyped, f"relocation type 2 at 0x{page:X}"),
@@ -194,9 +195,12 @@ with tempfile.TemporaryDirectory() as folder:
         (["--base", "0x400000"], image, f"cannot map 0x{size:X} bytes at 0x400000"),  # the stand-in's own code
         (["--screen", "640x480"], image, "--screen 640x480: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         # data directory 2, after the optional header's fields
-        (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, 0x7FFF0000 | 16 << 32, 8), "the resource directory points outside the image, at 0x7FFF000C"),
+        (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, 0x7FFF0000 | 16 << 32, 8), "the resource directory points outside the image, at 0x7FFF0000"),
         (["--screen", "480x640"], image_with(24 + 96 + 8 * 2, size - 13 | 16 << 32, 8),  # its count's last byte past it
-         f"the resource directory points outside the image, at 0x{size - 1:X}"),
+         f"the resource directory points outside the image, at 0x{size - 13:X}"),
+        ([], image_with(24 + 96 + 8 * 1, 0x7FFF0000), "the import directory points outside the image, at 0x7FFF0000"),
+        (["--base", "0x20000000"], image_with(reloc - 0x40, 0x7FFF0000),  # the block's page
+         f"the relocation block for 0x7FFF0000 points outside the image, at 0x{0x7FFF0000 + first_word:X}"),
         ([], image_with(-0x40, 0x4D5A, 2), "not an MZ image"),
         ([], image_with(0, 0x4550 + 1), "no PE headers"),
         ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
