@@ -36,26 +36,42 @@ def read_cabinet(path):
     data = Path(path).read_bytes()
     if data[:4] != b"MSCF" or len(data) < 36:
         raise Refusal("not a cabinet (no MSCF header)")
+
+    def take(at, size, what):
+        if at + size > len(data):
+            raise Refusal(f"{what} runs past the end of the cabinet ({at} + {size} > {len(data)})")
+        return data[at:at + size]
+
     files_at, folder_count, file_count, flags = struct.unpack_from("<16xI6xHHH", data)
     if flags:
         raise Refusal(f"cabinet flags 0x{flags:X} (a cabinet set or reserved fields), which this installer "
                       "does not read")
     folders = []
     for index in range(folder_count):
-        start, blocks, compression = struct.unpack_from("<IHH", data, 36 + 8 * index)
+        start, blocks, compression = struct.unpack("<IHH", take(36 + 8 * index, 8, f"folder {index}'s entry"))
         if compression:
             raise Refusal(f"folder {index} is compressed (type {compression})")
         contents = b""
-        for _ in range(blocks):
-            size = struct.unpack_from("<4xH", data, start)[0]
-            contents += data[start + 8:start + 8 + size]
+        for block in range(blocks):
+            size = struct.unpack("<4xH2x", take(start, 8, f"folder {index}'s block {block}"))[0]
+            contents += take(start + 8, size, f"folder {index}'s block {block}")
             start += 8 + size
         folders.append(contents)
     members, at = [], files_at
-    for _ in range(file_count):
-        size, offset, folder = struct.unpack_from("<IIH", data, at)
-        end = data.index(b"\0", at + 16)
-        members.append((data[at + 16:end].decode("ascii"), folders[folder][offset:offset + size]))
+    for index in range(file_count):
+        size, offset, folder = struct.unpack("<IIH6x", take(at, 16, f"member {index}'s entry"))
+        end = data.find(b"\0", at + 16)
+        if end < 0:
+            raise Refusal(f"member {index}'s name runs past the end of the cabinet")
+        name = data[at + 16:end]
+        if not name.isascii():
+            raise Refusal(f"member {index}'s name {name!r} is not plain ASCII")
+        if folder >= len(folders):
+            raise Refusal(f"member {index} ({name.decode()}) is in folder {folder}, which the cabinet does not have")
+        if offset + size > len(folders[folder]):
+            raise Refusal(f"member {index} ({name.decode()}) runs past the end of folder {folder} "
+                          f"({offset} + {size} > {len(folders[folder])})")
+        members.append((name.decode(), folders[folder][offset:offset + size]))
         at = end + 1
     return members
 
@@ -101,7 +117,9 @@ class SetupFile:
         text = self.take(at, size, what)
         if not text.endswith(b"\0") or b"\0" in text[:-1]:
             raise Refusal(f"{what} is not one string ending in its length: {text!r}")
-        return text[:-1].decode("ascii")
+        if not text.isascii():
+            raise Refusal(f"{what} is not plain ASCII: {text!r}")
+        return text[:-1].decode()
 
     def ids(self, at, size, terminated):
         """A path from a list of string ids: a directory's ends in 0, a link's does not."""
@@ -199,7 +217,7 @@ def main():
                 raise Refusal(f"no shortcut {args.shortcut!r} was installed, only {list(shortcuts)}")
             program = program_of(args.device, shortcuts[args.shortcut])
             os.execvp(args.command[0], [*args.command, str(program)])
-    except (Refusal, struct.error, UnicodeDecodeError) as refusal:
+    except Refusal as refusal:
         sys.exit(f"cab_installer: {args.cab}: {refusal}")
 
 

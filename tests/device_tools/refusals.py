@@ -128,9 +128,9 @@ def cab_with(at, value, size=4, within=b"MSCE", length=None):
     return edited
 
 
-def setup_word(at):
+def setup_word(at, within=b"MSCE"):
     data = Path(cab).read_bytes()
-    return int.from_bytes(data[data.index(b"MSCE") + at:][:4], "little")
+    return int.from_bytes(data[data.index(within) + at:][:4], "little")
 
 
 def aware(name, data):
@@ -323,8 +323,10 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(258, 9, 2), [], "names no string or strings that are not there: [9]"),
         (cab_with(256, 0, 2), [], "names no string or strings that are not there: []"),
         (cab_with(256, 3, 2), [], "a list of string ids at 258 is 3 bytes long, not a whole number of ids"),
-        (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "cab_installer: "),  # cut short
-        (cab_with(147, 0xE9, 1), [], "can't decode byte 0xe9"),  # not ASCII
+        (cab_with(0, ord("M"), 1, b"MSCF", 40), [], "folder 0's entry runs past the end of the cabinet (36 + 8 > 40)"),
+        (cab_with(147, 0xE9, 1), [], "string 1 is not plain ASCII"),
+        (cab_with(setup_word(16, b"MSCF") + 8, 1, 2, b"MSCF"), [], "member 0 (DisplayD.000) is in folder 1, which the cabinet does not have"),
+        (cab_with(setup_word(16, b"MSCF"), 1 << 16, 4, b"MSCF"), [], "member 0 (DisplayD.000) runs past the end of folder 0"),
         (cab_with(20, 0), [], ""),  # for any processor
         (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
         (cab, ["--ce-version", "4.19.14847"], ""),
