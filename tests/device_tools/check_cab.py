@@ -50,7 +50,7 @@ def read_setup(data):
     """The header's fields, and the strings, directories, files and links, as the format lays them out."""
     fields = struct.unpack_from("<4s5I6I6H6I6H", data)
     header = dict(zip(["signature", "length", "processor"], [fields[0], fields[2], fields[5]]))
-    header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12]}
+    header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12], "0, 0, 1": fields[1:4:2] + fields[4:5]}
     counts, offsets, names = fields[12:18], fields[18:24], fields[24:30]
     header["application"] = data[names[0]:names[0] + names[1]]
     header["provider"] = data[names[2]:names[2] + names[3]]
@@ -67,9 +67,9 @@ def read_setup(data):
         return [strings.get(i, i) for i in struct.unpack(f"<{len(ids) // 2}H", ids)]
 
     dirs = {i: words(ids) for (i,), ids in entries(offsets[1], counts[1], "<HH")}
-    files = {number: (folder, name.decode("latin-1")) for (number, folder, _, _), name in
+    files = {number: ((folder, again, flags), name.decode("latin-1")) for (number, folder, again, flags), name in
              entries(offsets[2], counts[2], "<HHHIH")}
-    links = [(number, base, target, kind, words(ids)) for (number, _, base, target, kind), ids in
+    links = [(number, (zero, base), target, kind, words(ids)) for (number, zero, base, target, kind), ids in
              entries(offsets[5], counts[5], "<HHHHHH")]
     return header, dirs, files, links
 
@@ -80,7 +80,7 @@ def operations(document, folder):
             document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
 
 
-ranges, removed_as = {}, None
+ranges, removed_as, shipped = {}, None, ["README.txt", armv4_cab, armv4i_cab]
 for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     cab = f"{release}/{cab}"
     images = {path.name: path.read_bytes() for path in sorted(Path(release, target).glob("*.exe"))}
@@ -98,19 +98,22 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
     header, dirs, files, links = read_setup(setup)
     ranges[target] = header["low"], header["high"]
-    check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == STRONGARM,
-          f"{cab}: signature, length and processor {header['signature'], header['length'], header['processor']}"
+    check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == STRONGARM
+          and header["0, 0, 1"] == (0, 0, 1),
+          f"{cab}: signature, length, processor and fixed words {header['signature'], header['length'], header['processor']}"
+          f" {header['0, 0, 1']}"
           f" of a setup file of {len(setup)} bytes")
     check(header["low"] == FIRST[target] and header["builds"][0] == 0 and header["builds"][1] >= 0xE0000000
           and header["application"] == b"Display Diagnostics\0",
           f"{cab}: from CE {header['low']}, builds {header['builds']}, application {header['application']}")
     check(dirs == {1: ["%CE1%\0", "Display Diagnostics\0", 0]}, f"{cab}: directories {dirs}")
     numbers = {name[:-1]: number for number, (_, name) in files.items()}
+    shipped += [f"{target}/{name}" for name in numbers]
     numbered = {int(member[-3:]) for member in members[1:] if member[-3:].isdigit()}
     check({name for _, name in files.values()} == {f"{name}\0" for name in images} and set(files) == numbered
-          and all(folder == 1 for folder, _ in files.values()),
+          and all(fields == (1, number, 0) for number, (fields, _) in files.items()),  # directory, number, flags
           f"{cab}: files {files}, members {members}, images {list(images)}")
-    shortcuts = {tuple(name): file for _, base, file, kind, name in links if base == 11 and kind == 1}
+    shortcuts = {tuple(name): file for _, base, file, kind, name in links if base == (0, 11) and kind == 1}
     expected = {(f"{SHORTCUTS[name]}.lnk\0",): number for name, number in numbers.items() if name in SHORTCUTS}
     check([link[0] for link in links] == list(range(1, len(images) + 1)) and shortcuts == expected,
           f"{cab}: links {links}")
@@ -168,6 +171,10 @@ check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4
       and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),
       f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR}, {removed_as!r} and "
       f"{named}? It begins {readme[:60]!r}")
+
+# Exactly the README, the CABs and what they install: nothing left from an earlier build.
+released = sorted(str(path.relative_to(release)) for path in Path(release).rglob("*") if path.is_file())
+check(released == sorted(shipped), f"the release holds {released}, not {sorted(shipped)}")
 
 # No version of Windows CE that neither CAB admits, between them.
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,

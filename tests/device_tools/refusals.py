@@ -206,6 +206,7 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
         ([], image_with(4, 0x01C4, 2), "machine 0x1C4 is not ARM or ARMV4I"),  # ARMNT, Thumb-2 only
         ([], image_with(24 + 68, 2, 2), "not a PE32 image for the Windows CE GUI subsystem"),
+        ([], image_with(24, 0x20B, 2), "not a PE32 image for the Windows CE GUI subsystem"),  # PE32+
         ([], image_with(24 + 60, 0x1000), "the headers lie outside the file or the image"),
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         ([], image_with(24 + 224 + 12, size - 4), "a section lies outside the file or the image"),  # its address
@@ -256,11 +257,13 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
 
     # Images the system takes as aware, and so gives a VGA screen whole: a subsystem version of 4.21 or
-    # 5.0, and a resource name in any case of its letters.
+    # 5.0, a resource name in any case of its letters, and the aware resource the last of three, after a
+    # type and a name that sort before its own.
     subsystem = bytearray(Path(image).read_bytes())
     subsystem[0x40 + 24 + 48:0x40 + 24 + 52] = bytes([4, 0, 21, 0])  # after the PE headers at 0x40
     named = with_resources("HI_RES_AWARE CEUX {0X1}\n").read_bytes()
     for edited in [aware("subsystem_4_21.exe", subsystem), image_with(24 + 48, 5),
+                   with_resources("ZZ A {5}\nAA CEUX {7, 7}\nHI_RES_AWARE CEUX {1}\n", "aware_last.exe"),
                    aware("lower_case.exe", named.replace("HI_RES_AWARE".encode("utf-16-le"),
                                                          "Hi_Res_Aware".encode("utf-16-le")))]:
         result = run(*stand_in, "--screen", "480x640", edited)
@@ -278,6 +281,8 @@ with tempfile.TemporaryDirectory() as folder:
         ("armv4", [(f"{n}.exe", f"{n}") for n in range(999)], "999 images: a file's number must stay below 999"),
         # 260 characters with \Windows\Start Menu\Programs\ (29) and .lnk (4): one past MAX_PATH's 259.
         ("armv4", [("A.exe", "x" * 227)], "makes a path longer than Windows CE's 259 characters"),
+        # 260 with \Program Files\Display Diagnostics\ (35)
+        ("armv4", [("x" * 221 + ".exe", "A")], "makes a path longer than Windows CE's 259 characters"),
     ]:
         pairs = [part for name, shortcut in programs for part in (with_name(name), shortcut)]
         result = run("/usr/bin/python3", cab_writer, target, "gcab", work / "refused.cab", *pairs)
@@ -327,6 +332,8 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(147, 0xE9, 1), [], "string 1 is not plain ASCII"),
         (cab_with(setup_word(16, b"MSCF") + 8, 1, 2, b"MSCF"), [], "member 0 (DisplayD.000) is in folder 1, which the cabinet does not have"),
         (cab_with(setup_word(16, b"MSCF"), 1 << 16, 4, b"MSCF"), [], "member 0 (DisplayD.000) runs past the end of folder 0"),
+        (cab_with(54, 1, 2), [], "registry entries, which this installer does not make"),  # a registry hive
+        (cab, ["--ce-version", "2.11"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 2.11"),
         (cab_with(20, 0), [], ""),  # for any processor
         (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
         (cab, ["--ce-version", "4.19.14847"], ""),
