@@ -1,23 +1,23 @@
 #!/usr/bin/python3
 """The device's CAB installer, stood in: installs a Windows CE installer cabinet into a folder that
-plays an ARM Pocket PC's file system, as the device's installer would, then runs the program a
-Start-menu shortcut names, as a tap on it would.
+plays an ARM Pocket PC's file system, as the device's installer would, then runs a program as a tap
+on its Start-menu shortcut would.
 
-  cab_installer.py [--ce-version MAJOR.MINOR[.BUILD]] [--shortcut NAME] CAB DEVICE [COMMAND...]
+  cab_installer.py [--ce-version MAJOR.MINOR[.BUILD]] [--program NAME] CAB DEVICE [COMMAND...]
 
 It reads the setup file (.000, the cabinet's first member) and refuses, saying why, what the device
 would refuse: another processor, a Windows CE version outside the CAB's range (when given the
 device's), a malformed setup file or a file it names that the cabinet lacks. It places each file
 where its directory says and writes each shortcut as CE does ("N#" and the quoted target path).
-With COMMAND (the CE stand-in and its options), it then runs COMMAND with the installed program
-that the shortcut NAME, which a COMMAND needs, points to. It prints nothing but refusals.
+With COMMAND (the CE stand-in and its options), it then runs COMMAND with what the shortcut to the
+installed program NAME (its file name, which a COMMAND needs) starts. It prints nothing but refusals.
 """
 import argparse
 import os
 import re
 import struct
 import sys
-from pathlib import Path, PureWindowsPath
+from pathlib import Path
 
 DEVICE_PROCESSORS = {0: "any processor", 2577: "StrongARM"}  # what an ARM device's installer takes
 # The %CEn% folders of a Pocket PC (version 3.0 and later) that a CAB may name.
@@ -176,7 +176,7 @@ def install(cab, device, ce_version):
         host_file.parent.mkdir(parents=True, exist_ok=True)
         host_file.write_bytes(numbered[number])
         installed[number] = ce_file
-    shortcuts = {}
+    shortcuts = []
     for base, target, kind, name in setup.links:
         if kind != LINK_TO_FILE or target not in installed:
             raise Refusal(f"the shortcut {name} points to file {target} (type {kind}), which is not installed")
@@ -184,7 +184,7 @@ def install(cab, device, ce_version):
         host_link.parent.mkdir(parents=True, exist_ok=True)
         command = f'"{installed[target]}"'
         host_link.write_text(f"{len(command)}#{command}", encoding="ascii")
-        shortcuts[PureWindowsPath(ce_link).stem] = host_link
+        shortcuts.append(host_link)
     return shortcuts
 
 
@@ -203,20 +203,20 @@ def ce_version(text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--ce-version", type=ce_version, metavar="MAJOR.MINOR[.BUILD]")
-    parser.add_argument("--shortcut")
+    parser.add_argument("--program")
     parser.add_argument("cab")
     parser.add_argument("device")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
-    if args.command and not args.shortcut:
-        parser.error("a COMMAND runs the program of a shortcut: name it with --shortcut")
+    if args.command and not args.program:
+        parser.error("a COMMAND runs a program by its shortcut: name the program with --program")
     try:
         shortcuts = install(args.cab, args.device, args.ce_version)
         if args.command:
-            if args.shortcut not in shortcuts:
-                raise Refusal(f"no shortcut {args.shortcut!r} was installed, only {list(shortcuts)}")
-            program = program_of(args.device, shortcuts[args.shortcut])
-            os.execvp(args.command[0], [*args.command, str(program)])
+            started = {program_of(args.device, link).name: program_of(args.device, link) for link in shortcuts}
+            if args.program not in started:
+                raise Refusal(f"no shortcut to {args.program!r} was installed, only to {list(started)}")
+            os.execvp(args.command[0], [*args.command, str(started[args.program])])
     except Refusal as refusal:
         sys.exit(f"cab_installer: {args.cab}: {refusal}")
 

@@ -6,7 +6,8 @@ same; and, installed by the installer stand-in, every image of the target's fold
 byte, with its Start-menu shortcut; and the README.txt naming the version, both CABs and the boxes'
 texts as the end-to-end runs' EXPECTED files show them.
 
-Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION EXPECTED INSTALLER_COMMAND...
+Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION EXPECTED INSTALLER PROGRAM=SHORTCUT...
+INSTALLER is the installer stand-in; each PROGRAM=SHORTCUT, a program and its shortcut as the build names them.
 """
 import re
 import struct
@@ -16,8 +17,6 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
-SHORTCUTS = {"DisplayDiagnostics.exe": "Display Diagnostics",
-             "DisplayDiagnostics-HiRes.exe": "Display Diagnostics (high resolution)"}
 STRONGARM = 2577
 # The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).
 # The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
@@ -33,7 +32,8 @@ ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 dev
           "Start, Settings, System, About", "Start, Settings, System, Remove Programs",
           "XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next")
 
-release, armv4_cab, armv4i_cab, version, expected_runs, *installer = sys.argv[1:]
+release, armv4_cab, armv4i_cab, version, expected_runs, installer, *programs = sys.argv[1:]
+SHORTCUTS = dict(program.split("=", 1) for program in programs)
 failures = []
 
 
@@ -121,9 +121,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     with tempfile.TemporaryDirectory() as device:
         for name, image in images.items():
             program = Path(device, *INSTALL_DIR, name)
-            installed = run(*installer, "--shortcut", SHORTCUTS.get(name), cab, device, "echo")
+            installed = run(sys.executable, installer, "--program", name, cab, device, "echo")
             check(installed.returncode == 0 and installed.stdout.decode() == f"{program}\n",
-                  f"{cab}: the installer, asked to run {SHORTCUTS.get(name)!r}, ran {installed.stdout.decode()!r},"
+                  f"{cab}: the installer, asked to run {name!r}, ran {installed.stdout.decode()!r},"
                   f" status {installed.returncode}: {installed.stderr.decode().strip()}")
             check(program.is_file() and program.read_bytes() == image, f"{cab}: {program} is not the image {name}")
             link = Path(device, "Windows", "Start Menu", "Programs", f"{SHORTCUTS.get(name)}.lnk")

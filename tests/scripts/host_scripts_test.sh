@@ -157,8 +157,8 @@ done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
     "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" "--device ARMV4|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
     "--device ARMV4I-HiRes|$stand_in \S*/ARMV4I/DisplayDiagnostics-HiRes.exe" \
-    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --shortcut Display Diagnostics \(high resolution\) $cab \S* $stand_in" \
-    "--device ARMV4I --cab|\S*cab_installer.py --shortcut Display Diagnostics $cab \S* $stand_in"; do
+    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --program DisplayDiagnostics-HiRes.exe $cab \S* $stand_in" \
+    "--device ARMV4I --cab|\S*cab_installer.py --program DisplayDiagnostics.exe $cab \S* $stand_in"; do
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
     mkdir -p "$work/tree/build/wince/device/left over" # from another image's CAB
