@@ -17,6 +17,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
+from checks import check, finish  # noqa: E402
+
 STRONGARM = 2577
 # The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).
 # The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
@@ -34,14 +37,6 @@ ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 dev
 
 release, armv4_cab, armv4i_cab, version, expected_runs, installer, *programs = sys.argv[1:]
 SHORTCUTS = dict(program.split("=", 1) for program in programs)
-failures = []
-
-
-def check(ok, got):
-    if not ok:
-        failures.append(got)
-
-
 def run(*command):
     return subprocess.run(command, capture_output=True, check=False)
 
@@ -180,8 +175,4 @@ check(released == sorted(shipped), f"the release holds {released}, not {sorted(s
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,
       f"the CE versions each CAB admits: {ranges}")
 
-for failure in failures:
-    print(f"FAIL: {failure}")
-if failures:
-    sys.exit(1)
-print("both CABs install what they are for")
+finish("both CABs install what they are for")

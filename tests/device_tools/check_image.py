@@ -15,6 +15,9 @@ from pathlib import Path
 
 import pefile
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
+from checks import check, finish  # noqa: E402
+
 # The machine type, and the architecture as objdump names it.
 TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
@@ -32,14 +35,6 @@ HIGHLOW, PADDING = 3, 0
 
 target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
 machine, architecture = TARGETS[target]
-failures = []
-
-
-def check(ok, got):
-    if not ok:
-        failures.append(got)
-
-
 def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
@@ -166,8 +161,4 @@ check(0 < line_feeds == line_ends, f"README.txt: {line_ends} of {line_feeds} lin
 ordinals = "ordinals " + " and ".join(map(str, imports.get("COREDLL.dll", [])))
 check(ordinals in " ".join(readme.decode("ascii").split()), f"README.txt does not name the {ordinals} imported")
 
-for failure in failures:
-    print(f"FAIL: {image}: {failure}")
-if failures:
-    sys.exit(1)
-print(f"{image}: a Windows CE {target.upper()} image as intended")
+finish(f"{image}: a Windows CE {target.upper()} image as intended", f"{image}: ")

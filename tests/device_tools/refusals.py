@@ -14,8 +14,10 @@ import sys
 import tempfile
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
+from checks import failures, finish  # noqa: E402
+
 objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
-failures = []
 
 
 def run(*command):
@@ -370,6 +372,4 @@ with tempfile.TemporaryDirectory() as folder:
             failures.append(f"the stand-in ran {section!r} with characteristics 0x{flags:08X}: status "
                             f"{result.returncode}, {result.stdout!r}")
 
-for failure in failures:
-    print(f"FAIL: {failure}")
-sys.exit(1 if failures else 0)
+finish()

@@ -17,15 +17,10 @@ from pathlib import Path
 
 import pefile
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
+from checks import check, finish  # noqa: E402
+
 zip_path, bits, version, gx_def_path, expected = sys.argv[1:]
-failures = []
-
-
-def check(condition, what, got):
-    if not condition:
-        failures.append(f"{what}: got {got!r}")
-
-
 # What each pitch is and how the words are written: wrong, a user previewing a handheld gets its
 # pitches the wrong way round, or a refusal.
 PHRASES = ("XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next",
@@ -184,8 +179,4 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
                                          for os_id in sorted(SUPPORTED_OS)],
           f"{name}'s manifest supportedOS", supported)
 
-for failure in failures:
-    print(f"FAIL: {failure}")
-if not failures:
-    print(f"{folder}.zip: {', '.join(files)}; imports, exports, version resources and manifest as released")
-sys.exit(1 if failures else 0)
+finish(f"{folder}.zip: {', '.join(files)}; imports, exports, version resources and manifest as released")
