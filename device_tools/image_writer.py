@@ -60,6 +60,22 @@ IMAGE_REL_BASED_HIGHLOW = 3
 
 Section = namedtuple("Section", "name type flags address size data target")  # target: a REL section's
 
+# The PE headers the writer fills in, field by field as the format lays them out (names as Microsoft's).
+FILE_HEADER = [("Machine", "H"), ("NumberOfSections", "H"), ("TimeDateStamp", "I"), ("PointerToSymbolTable", "I"),
+               ("NumberOfSymbols", "I"), ("SizeOfOptionalHeader", "H"), ("Characteristics", "H")]
+OPTIONAL_HEADER = [  # PE32's, before its data directories
+    ("Magic", "H"), ("MajorLinkerVersion", "B"), ("MinorLinkerVersion", "B"), ("SizeOfCode", "I"),
+    ("SizeOfInitializedData", "I"), ("SizeOfUninitializedData", "I"), ("AddressOfEntryPoint", "I"), ("BaseOfCode", "I"),
+    ("BaseOfData", "I"), ("ImageBase", "I"), ("SectionAlignment", "I"), ("FileAlignment", "I"),
+    ("MajorOperatingSystemVersion", "H"), ("MinorOperatingSystemVersion", "H"), ("MajorImageVersion", "H"),
+    ("MinorImageVersion", "H"), ("MajorSubsystemVersion", "H"), ("MinorSubsystemVersion", "H"),
+    ("Win32VersionValue", "I"), ("SizeOfImage", "I"), ("SizeOfHeaders", "I"), ("CheckSum", "I"), ("Subsystem", "H"),
+    ("DllCharacteristics", "H"), ("SizeOfStackReserve", "I"), ("SizeOfStackCommit", "I"), ("SizeOfHeapReserve", "I"),
+    ("SizeOfHeapCommit", "I"), ("LoaderFlags", "I"), ("NumberOfRvaAndSizes", "I")]
+SECTION_HEADER = [("Name", "8s"), ("VirtualSize", "I"), ("VirtualAddress", "I"), ("SizeOfRawData", "I"),
+                  ("PointerToRawData", "I"), ("PointerToRelocations", "I"), ("PointerToLinenumbers", "I"),
+                  ("NumberOfRelocations", "H"), ("NumberOfLinenumbers", "H"), ("Characteristics", "I")]
+
 
 class Refusal(Exception):
     pass
@@ -67,6 +83,14 @@ class Refusal(Exception):
 
 def align(value, alignment):
     return (value + alignment - 1) // alignment * alignment
+
+
+def pack(layout, **values):
+    """The layout's fields in its order, each the value given for it by name, or 0."""
+    unknown = set(values) - {name for name, _ in layout}
+    if unknown:
+        raise TypeError(f"no such field: {sorted(unknown)}")
+    return struct.pack("<" + "".join(kind for _, kind in layout), *(values.get(name, 0) for name, _ in layout))
 
 
 def read_imports(gx_def):
@@ -272,8 +296,8 @@ def write_image(target, imports, elf_path, image_path, resources):
     for name, rva, size, contents, characteristics in placed:
         raw_size = align(len(contents), FILE_ALIGNMENT)
         raw_at = HEADERS_SIZE + len(body) if contents else 0
-        headers.append(struct.pack("<8sIIIIIIHHI", name.encode(), size, rva, raw_size, raw_at, 0, 0, 0, 0,
-                                   characteristics))
+        headers.append(pack(SECTION_HEADER, Name=name.encode(), VirtualSize=size, VirtualAddress=rva,
+                            SizeOfRawData=raw_size, PointerToRawData=raw_at, Characteristics=characteristics))
         body += contents.ljust(raw_size, b"\0")
 
     def total(kind):
@@ -284,17 +308,20 @@ def write_image(target, imports, elf_path, image_path, resources):
     directory[1], directory[5], directory[12] = directories["import"], directories["basereloc"], directories["iat"]
     directory[2] = directories.get("resource", (0, 0))
     data_rva = next(rva for _, rva, _, _, flags in placed if not flags & CODE)
-    optional = struct.pack(
-        "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, total(CODE), total(INITIALIZED),
-        sum(size for _, _, size, _, flags in placed if flags & UNINITIALIZED), entry - IMAGE_BASE,
-        placed[0][1], data_rva, IMAGE_BASE, SECTION_ALIGNMENT, FILE_ALIGNMENT,
-        3, 0, 0, 0, 3, 0,  # operating system, image and subsystem versions: CE 3.0 and later
-        0, align(reloc_rva + len(relocations), SECTION_ALIGNMENT), HEADERS_SIZE, 0,
-        9, 0,  # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
-        0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
+    optional = pack(
+        OPTIONAL_HEADER, Magic=0x10B, SizeOfCode=total(CODE), SizeOfInitializedData=total(INITIALIZED),
+        SizeOfUninitializedData=sum(size for _, _, size, _, flags in placed if flags & UNINITIALIZED),
+        AddressOfEntryPoint=entry - IMAGE_BASE, BaseOfCode=placed[0][1], BaseOfData=data_rva, ImageBase=IMAGE_BASE,
+        SectionAlignment=SECTION_ALIGNMENT, FileAlignment=FILE_ALIGNMENT,
+        MajorOperatingSystemVersion=3, MajorSubsystemVersion=3,  # CE 3.0 and later
+        SizeOfImage=align(reloc_rva + len(relocations), SECTION_ALIGNMENT), SizeOfHeaders=HEADERS_SIZE,
+        Subsystem=9,  # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
+        SizeOfStackReserve=0x10000, SizeOfStackCommit=0x1000, SizeOfHeapReserve=0x100000, SizeOfHeapCommit=0x1000,
+        NumberOfRvaAndSizes=len(directory))
     optional += b"".join(struct.pack("<II", *d) for d in directory)
-    # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
-    coff = struct.pack("<HHIIIHH", machine, len(placed), 0, 0, 0, len(optional), 0x010E)
+    coff = pack(FILE_HEADER, Machine=machine, NumberOfSections=len(placed), SizeOfOptionalHeader=len(optional),
+                # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
+                Characteristics=0x010E)
     dos = struct.pack("<2s58sI", b"MZ", b"", 0x40)  # e_lfanew: the PE headers follow at once
     header = dos + b"PE\0\0" + coff + optional + b"".join(headers)
     if len(header) > HEADERS_SIZE:
