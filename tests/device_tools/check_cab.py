@@ -18,7 +18,7 @@ import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import check, finish  # noqa: E402
+from checks import check, finish
 
 STRONGARM = 2577
 # The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).

@@ -16,7 +16,7 @@ from pathlib import Path
 import pefile
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import check, finish  # noqa: E402
+from checks import check, finish
 
 # The machine type, and the architecture as objdump names it.
 TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}

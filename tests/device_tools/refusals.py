@@ -15,7 +15,7 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import failures, finish  # noqa: E402
+from checks import failures, finish
 
 objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
 

@@ -18,7 +18,7 @@ from pathlib import Path
 import pefile
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import check, finish  # noqa: E402
+from checks import check, finish
 
 zip_path, bits, version, gx_def_path, expected = sys.argv[1:]
 # What each pitch is and how the words are written: wrong, a user previewing a handheld gets its

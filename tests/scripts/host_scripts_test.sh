@@ -5,6 +5,9 @@
 # step fails, what scripts/test makes of a skipped case, and how the e2e and stand-in cases judge a
 # run. Prints each failure and exits with their count.
 # Usage: host_scripts_test.sh SOURCE_DIR
+# shellcheck disable=SC2015,SC2016,SC2028,SC1091,SC2317
+# (`check && check || fail` fails when either check does; code quoted for Python, sed or a stub is
+# theirs to expand; the scripts it sources are linted apart, and the helpers it stubs are called there.)
 set -uo pipefail
 scripts=$1/scripts
 work=$(realpath "$(mktemp -d)")
@@ -23,7 +26,7 @@ for bits in 32 64; do
         class=$(od -An -tu1 -j4 -N1 "$said" | tr -d ' ')
         [ "$class" = $((bits / 32)) ] || fail "wine-loader $bits gave $said, of ELF class $class"
     elif package=$(sed -n 's/.*(\(.*\)) is not installed$/\1/p' <<<"$said") && [ -n "$package" ]; then
-        grep -qE "[( ]$package[ )]" "$scripts/install-deps" || fail "wine-loader $bits names $package, which install-deps does not install"
+        grep -qE "[( ]${package}[ )]" "$scripts/install-deps" || fail "wine-loader $bits names $package, which install-deps does not install"
         [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" != installed ] ||
             fail "wine-loader $bits said \"$said\", but dpkg has $package installed"
     elif loader probe >/dev/null; then
@@ -35,8 +38,8 @@ done
 mkdir "$work/fresh" && ln -s "$scripts" "$work/fresh/scripts"
 said=$("$work/fresh/scripts/wine-loader" probe) || [[ $said == *"(Exec format error)"* ]] ||
     fail "wine-loader probe failed for another reason than a kernel without 32-bit x86: $said"
-header=$(od -An -tu1 -j4 -N2 "$work/fresh/build/probe-i386" && od -An -tu2 -j16 -N4 "$work/fresh/build/probe-i386")
-[ "$(echo $header)" = "1 1 2 3" ] || fail "wine-loader probe wrote a program of ELF class, data, type, machine: $(echo $header)"
+header=$({ od -An -tu1 -j4 -N2 "$work/fresh/build/probe-i386" && od -An -tu2 -j16 -N4 "$work/fresh/build/probe-i386"; } | xargs)
+[ "$header" = "1 1 2 3" ] || fail "wine-loader probe wrote a program of ELF class, data, type, machine: $header"
 default=64
 loader 32 >/dev/null && default=32
 [ "$(loader default)" = $default ] || fail "wine-loader default gave $(loader default), where wine-loader 32 says $(loader 32)"
@@ -77,7 +80,7 @@ EOF
 chmod +x "$work/bin/stub"
 for name in id dpkg-query dpkg apt-get sudo cmake qemu-arm Xvfb wineserver; do ln -s stub "$work/bin/$name"; done
 unset DEBIAN_FRONTEND
-export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING= STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_TESTS="100% tests passed" STUB_UID=0 \
+export PATH=$work/bin:$PATH STUB_LOG=$work/log STUB_MISSING='' STUB_CMAKE_STATUS=0 STUB_APT_FAILS=none STUB_CMAKE_TESTS="100% tests passed" STUB_UID=0 \
     STUB_CMAKE_SAYS='1/1 Test  #1: e2e_case ...   Passed'
 printf '#!/bin/sh\n' >"$work/runs"
 printf '\177ELF\0' >"$work/cannot-run" # the kernel refuses it, as a kernel without IA-32 refuses i386
@@ -174,7 +177,7 @@ done
 if loader 64 >/dev/null; then
     said=$(STUB_CMAKE_SAYS='3/9 Test  #3: e2e_case ...***Skipped' "$work/tree/scripts/test" 2>&1)
     [[ $said == *"the 64-bit e2e set failed: it skipped e2e_case, but"* ]] || fail "scripts/test, a 64-bit case skipped, said: $said"
-    said=$(STUB_CMAKE_SAYS= "$work/tree/scripts/test" 2>&1)
+    said=$(STUB_CMAKE_SAYS='' "$work/tree/scripts/test" 2>&1)
     [[ $said == *"the 64-bit e2e set failed: it ran no case"* ]] || fail "scripts/test, no 64-bit case run, said: $said"
 fi
 said=$("$work/tree/scripts/test" 2>&1) && fail "scripts/test, the wince workflow failing, exited 0"
@@ -182,15 +185,15 @@ said=$("$work/tree/scripts/test" 2>&1) && fail "scripts/test, the wince workflow
 set32=$(loader 32 >/dev/null && echo runs || echo "is skipped: $(loader 32)")
 [[ $said == *"=== windows: the 32-bit Windows build; the 32-bit e2e set $set32"$'\n'* ]] ||
     fail "scripts/test did not say the 32-bit e2e set $set32: $said"
-said=$(STUB_CMAKE_TESTS= "$work/tree/scripts/test" 2>&1)
+said=$(STUB_CMAKE_TESTS='' "$work/tree/scripts/test" 2>&1)
 [[ $said == *"scripts/test: the host workflow failed: it ran no tests"* ]] || fail "scripts/test, no tests run, said: $said"
 
 # scripts/bench's helpers: the middle of an odd count, in numeric order, the mean of the middle two
 # of an even one; each launch ratio against its own baseline; the report's ratio of its medians.
-got=$(source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
-    printf '%s\n' 9 10 100 | median && preset_for 32 && preset_for 64)
-[ "$(echo $got)" = "2 2.5 10 windows windows64" ] ||
-    fail "scripts/bench: median of 3 1 2, of 4 1 3 2, of 9 10 100, preset_for 32, 64 gave: $(echo $got)"
+got=$( (source "$scripts/bench" && printf '%s\n' 3 1 2 | median && printf '%s\n' 4 1 3 2 | median &&
+    printf '%s\n' 9 10 100 | median && preset_for 32 && preset_for 64) | xargs)
+[ "$got" = "2 2.5 10 windows windows64" ] ||
+    fail "scripts/bench: median of 3 1 2, of 4 1 3 2, of 9 10 100, preset_for 32, 64 gave: $got"
 printf '%s\n' "10 5 4" "20 10 5" "30 10 10" >"$work/runs" # program, manifest, bare
 got=$(source "$scripts/bench" && launch_summary 64 "$work/runs" | sed 's/^launch, 64-bit: //')
 [ "$got" = "DisplayDiagnostics.exe 20.0 ms, minimal box with its manifest 10.0 ms, bare 5.0 ms (medians of 3)
