@@ -46,7 +46,8 @@ loader 32 >/dev/null && default=32
 for bits in 32 64; do
     other=$((96 - bits))
     got=$(DD_WINDOWS_BITS=$bits loader default)
-    [ "$got" = $bits ] || fail "DD_WINDOWS_BITS=$bits: wine-loader default gave $got"
+    why=$(loader $bits) && want=$bits || want="DD_WINDOWS_BITS=$bits chooses the $bits-bit Windows build, which cannot run here: $why"
+    [ "$got" = "$want" ] || fail "DD_WINDOWS_BITS=$bits: wine-loader default gave $got"
     got=$(DD_WINDOWS_BITS=$bits loader $other)
     [[ $got == "DD_WINDOWS_BITS=$bits keeps to the $bits-bit build" ]] || fail "DD_WINDOWS_BITS=$bits: wine-loader $other gave $got"
     got=$(DD_WINDOWS_BITS=$bits loader $bits)
@@ -156,6 +157,13 @@ for bits in 64 ""; do
         grep -q ^dpkg-query "$STUB_LOG" ||
         fail "DD_WINDOWS_BITS=$bits scripts/run, to install what is missing, then configure and build $expected, ran: $(grep -v ^dpkg-query "$STUB_LOG")"
     grep -q "^Xvfb .*-screen 0 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^Xvfb "$STUB_LOG")"
+done
+# A build DD_WINDOWS_BITS chooses that this host cannot run is refused before anything is built.
+for script in run test; do
+    : >"$STUB_LOG"
+    said=$(DD_WINDOWS_BITS=32 env -u DISPLAY "$work/tree/scripts/$script" 2>&1)
+    [[ $? != 0 && $said == *"DD_WINDOWS_BITS=32 chooses the 32-bit Windows build, which cannot run here: this host cannot"* ]] &&
+        ! grep -q ^cmake "$STUB_LOG" || fail "DD_WINDOWS_BITS=32 scripts/$script, where 32-bit programs cannot run, said: $said"
 done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
     "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" "--device ARMV4|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
