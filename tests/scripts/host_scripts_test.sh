@@ -128,6 +128,16 @@ said=$(STUB_MISSING='*' STUB_APT_FAILS=gcab "$scripts/install-deps" 2>&1) &&
 : >"$STUB_LOG"
 said=$(STUB_MISSING='*' STUB_APT_FAILS=update "$scripts/install-deps" 2>&1) && grep -q '^apt-get install' "$STUB_LOG" ||
     fail "install-deps, the package indexes failing to read, said: $said"
+# What the Python tools and checks import from outside Python's own library, install-deps installs as
+# python3-MODULE: without it a fresh host fails in the checks.
+for module in $(cd "$1" && git ls-files '*.py' | xargs /usr/bin/python3 -c '
+import ast, sys
+ours = {path.rsplit("/", 1)[-1][:-3] for path in sys.argv[1:]} | sys.stdlib_module_names
+for node in (node for path in sys.argv[1:] for node in ast.walk(ast.parse(open(path).read()))):
+    names = [a.name for a in node.names] if isinstance(node, ast.Import) else [node.module] if isinstance(node, ast.ImportFrom) else []
+    print(*(name.split(".")[0] for name in names if name and name.split(".")[0] not in ours))' | sort -u); do
+    grep -qE "[( ]python3-${module}[ )]" "$scripts/install-deps" || fail "the Python imports $module, which install-deps does not install"
+done
 
 # scripts/test runs every workflow but coverage, which measures rather than tests.
 listed=$(sed -n 's/^for preset in \(.*\); do$/\1/p' "$scripts/test")
@@ -142,8 +152,13 @@ print(*(p["name"] for p in json.load(open(sys.argv[1]))["configurePresets"]
 
 # scripts/run configures the build it runs, and passes --device's options to the stand-in or, with
 # --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
-mkdir -p "$work/tree/stand_ins" "$work/tree/build/wince"
-ln -s "$scripts" "$work/tree/scripts"
+mkdir -p "$work/tree/stand_ins" "$work/tree/build/wince" "$work/tree/scripts"
+ln -s "$scripts"/* "$work/tree/scripts/"
+# A wine-screen whose box reader reads a box, is told to press OK and exits with STUB_READER_STATUS.
+rm "$work/tree/scripts/wine-screen"
+printf '%s\n' '#!/bin/sh' 'echo "wine-screen $*" >>"$STUB_LOG"' \
+    '[ "$1" != run ] || { echo "buttons: 1 \"OK\"" && read -r _ && exit "${STUB_READER_STATUS:-0}"; }' >"$work/tree/scripts/wine-screen"
+chmod +x "$work/tree/scripts/wine-screen"
 echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/stand_ins/cab_installer.py"
 cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm -L /usr/arm-linux-gnueabi \S*/wince_stand_in'
 touch "$work/tree/$cab"
@@ -156,8 +171,10 @@ for bits in 64 ""; do
     grep -qx "cmake --preset $expected" "$STUB_LOG" && grep -qx "cmake --build --preset $expected" "$STUB_LOG" &&
         grep -q ^dpkg-query "$STUB_LOG" ||
         fail "DD_WINDOWS_BITS=$bits scripts/run, to install what is missing, then configure and build $expected, ran: $(grep -v ^dpkg-query "$STUB_LOG")"
-    grep -q "^Xvfb .*-screen 0 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^Xvfb "$STUB_LOG")"
+    grep -q "^wine-screen start \S* 240x320x16 " "$STUB_LOG" || fail "scripts/run, headless, started: $(grep ^wine-screen "$STUB_LOG")"
 done
+said=$(STUB_READER_STATUS=3 env -u DISPLAY "$work/tree/scripts/run" 2>&1)
+[[ $? != 0 && $said == *"ending the run (box reader exit status 3) failed"* ]] || fail "scripts/run, its box reader failing after OK, said: $said"
 # A build DD_WINDOWS_BITS chooses that this host cannot run is refused before anything is built.
 for script in run test; do
     : >"$STUB_LOG"
