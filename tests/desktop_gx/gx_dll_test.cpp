@@ -62,6 +62,13 @@ void Simulate(const wchar_t *value)
     SetEnvironmentVariableW(kSimulationVariable, value);
 }
 
+WORD NextObjectIndex(HDC screen)
+{
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 1, 1);
+    DeleteObject(bitmap);
+    return LOWORD(reinterpret_cast<UINT_PTR>(bitmap));
+}
+
 void ChecksTheScreen()
 {
     CheckProperties(GXGetDisplayProperties(), GXDisplayProperties{}, "properties are all zero while closed");
@@ -79,19 +86,24 @@ void ChecksTheScreen()
     reported.ffFormat = 0;
     CheckProperties(reported, GXDisplayProperties{240, 320, 2, 480, 16, 0},
                     "the 240x320x16 screen is reported");
-    // Each reading gives back the screen's DC: one kept makes the next one differ.
+    // Each reading gives back the screen's DC and deletes the bitmap it makes: a DC kept makes the next
+    // one differ, and each bitmap kept holds an index of the GDI handle table (a handle's low word),
+    // so that the next object made gets one further on. A few objects Wine makes once hold some too.
     HDC before = GetDC(nullptr);
+    const WORD bitmapBefore = NextObjectIndex(before);
     ReleaseDC(nullptr, before);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 50; ++i)
     {
         GXGetDisplayProperties();
     }
     HDC after = GetDC(nullptr);
+    const WORD bitmapAfter = NextObjectIndex(after);
     ReleaseDC(nullptr, after);
-    if (after != before)
+    if (after != before || bitmapAfter - bitmapBefore >= 10)
     {
-        std::printf("FAIL: ten readings kept the screen's DC: it is %p, before them %p\n",
-                    static_cast<void *>(after), static_cast<void *>(before));
+        std::printf("FAIL: 50 readings kept the screen's DC or bitmaps: a new DC is %p, before them %p; the "
+                    "next object's index %u, before them %u\n",
+                    static_cast<void *>(after), static_cast<void *>(before), bitmapAfter, bitmapBefore);
         ++g_failures;
     }
     Check(GXIsDisplayDRAMBuffer() != 0, "a desktop display is a DRAM buffer");
