@@ -146,6 +146,18 @@ def device_path(device, ce_path):
     return "\\" + "\\".join(parts), Path(device, *parts)
 
 
+def place(host_path, ce_path, data, placed):
+    """Writes one file of the device, refusing a path the CAB already wrote or that cannot be a file."""
+    if host_path in placed:
+        raise Refusal(f"two of the CAB's files and shortcuts are {ce_path}")
+    placed.add(host_path)
+    try:
+        host_path.parent.mkdir(parents=True, exist_ok=True)
+        host_path.write_bytes(data)
+    except OSError as error:
+        raise Refusal(f"{ce_path} cannot be written: {error.strerror}") from None
+
+
 def install(cab, device, ce_version):
     members = read_cabinet(cab)
     if not members or not members[0][0].endswith(".000"):
@@ -164,26 +176,26 @@ def install(cab, device, ce_version):
     numbered = {}
     for name, contents in members[1:]:
         match = re.search(r"\.(\d{3})$", name)
-        if match and numbered.setdefault(int(match.group(1)), contents) is not contents:
+        if match and int(match.group(1)) in numbered:
             raise Refusal(f"two members are file {match.group(1)}")
-    installed = {}
+        if match:
+            numbered[int(match.group(1))] = contents
+    installed, placed = {}, set()
     for number, (folder, name) in setup.files.items():
         if number not in numbered:
             raise Refusal(f"the setup file installs file {number:03d} ({name}), which the cabinet does not hold")
         if folder not in setup.dirs:
             raise Refusal(f"file {number:03d} ({name}) goes to directory {folder}, which the setup file lacks")
         ce_file, host_file = device_path(device, setup.dirs[folder] + [name])
-        host_file.parent.mkdir(parents=True, exist_ok=True)
-        host_file.write_bytes(numbered[number])
+        place(host_file, ce_file, numbered[number], placed)
         installed[number] = ce_file
     shortcuts = []
     for base, target, kind, name in setup.links:
         if kind != LINK_TO_FILE or target not in installed:
             raise Refusal(f"the shortcut {name} points to file {target} (type {kind}), which is not installed")
         ce_link, host_link = device_path(device, [f"%CE{base}%", *name])
-        host_link.parent.mkdir(parents=True, exist_ok=True)
         command = f'"{installed[target]}"'
-        host_link.write_text(f"{len(command)}#{command}", encoding="ascii")
+        place(host_link, ce_link, f"{len(command)}#{command}".encode("ascii"), placed)
         shortcuts.append(host_link)
     return shortcuts
 

@@ -192,12 +192,11 @@ class Region
         const void *end = std::memchr(start, 0, static_cast<std::size_t>(size_ - offset));
         if (end == nullptr)
         {
-            Fail(std::string(what) + " points outside " + name_ + ", at " + Hex(size_));
+            Fail(std::string(what) + " points to a string at " + Hex(offset) + " that runs past the end of " +
+                 name_);
         }
         return {reinterpret_cast<const char *>(start), reinterpret_cast<const char *>(end)};
     }
-
-    [[nodiscard]] std::size_t Size() const { return size_; }
 
   private:
     unsigned char *data_;
@@ -231,7 +230,18 @@ class Image
         {
             Fail("not a PE32 image for the Windows CE GUI subsystem");
         }
+        // A CE loader reads the optional header whole, with all its data directories.
+        if (headers_.sizeOfOptionalHeader < sizeof(OptionalHeader) ||
+            optional_.numberOfRvaAndSizes < std::size(optional_.directories))
+        {
+            Fail("the optional header holds " + std::to_string(optional_.numberOfRvaAndSizes) +
+                 " data directories, not the 16 a CE loader reads");
+        }
     }
+
+    // file_ points into bytes_: a copy would point into the original's.
+    Image(const Image &) = delete;
+    Image &operator=(const Image &) = delete;
 
     [[nodiscard]] std::uint32_t PreferredBase() const { return optional_.imageBase; }
 
@@ -269,7 +279,12 @@ class Image
     void Bind() const
     {
         constexpr std::string_view kWhat = "the import directory";
-        for (std::uint64_t at = optional_.directories[kImportDirectory].rva;; at += sizeof(ImportDescriptor))
+        const std::uint32_t imports = optional_.directories[kImportDirectory].rva;
+        if (imports == 0)
+        {
+            return; // it imports nothing
+        }
+        for (std::uint64_t at = imports;; at += sizeof(ImportDescriptor))
         {
             const auto descriptor = image_.Read<ImportDescriptor>(at, kWhat);
             if (descriptor.name == 0)
@@ -346,6 +361,10 @@ class Image
             return false;
         }
         const auto language = image_.Read<ResourceEntry>(name + sizeof(ResourceDirectory), kResourceWhat);
+        if ((language.offset & kResourceNamed) != 0)
+        {
+            Fail("the resource directory holds a table where HI_RES_AWARE's data belongs");
+        }
         const auto data = image_.Read<ResourceDataEntry>(
             std::uint64_t{tree} + (language.offset & ~kResourceNamed), kResourceWhat);
         // rc aligns resource data to 4 bytes: a program reading its words with ARMv4 loads needs that.
@@ -408,13 +427,18 @@ class Image
             return;
         }
         const DataDirectory relocations = optional_.directories[kRelocationDirectory];
+        if (relocations.size == 0)
+        {
+            Fail("the image has no base relocations, so it cannot be placed at " +
+                 Hex(delta + PreferredBase()));
+        }
         image_.Check(relocations.rva, relocations.size, "the relocation directory");
         const std::uint64_t end = std::uint64_t{relocations.rva} + relocations.size;
         for (std::uint64_t at = relocations.rva; at < end;)
         {
             const auto block = image_.Read<RelocationBlock>(at, "the relocation directory");
             // A block shorter than its header would never end the walk.
-            if (block.size < sizeof block || block.size > end - at)
+            if (block.size < sizeof block || block.size > end - at || block.size % 2 != 0)
             {
                 Fail("the relocation block for " + Hex(block.page) + " is " + std::to_string(block.size) +
                      " bytes long");

@@ -131,14 +131,14 @@ std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name
 {
     for (const Export &entry : kExports)
     {
-        const bool isMatch = ordinal != 0 ? entry.ordinal == ordinal
-                                          : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
+        const bool isMatch = name == nullptr ? entry.ordinal != 0 && entry.ordinal == ordinal
+                                             : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
         if (strcasecmp(entry.dll, dll) == 0 && isMatch)
         {
             return entry.function;
         }
     }
-    const std::string what = ordinal != 0 ? "ordinal " + std::to_string(ordinal) : std::string(name);
+    const std::string what = name == nullptr ? "ordinal " + std::to_string(ordinal) : std::string(name);
     Fail(std::string("the image imports ") + dll + " " + what + ", which the stand-in does not export");
 }
 

@@ -18,7 +18,7 @@ constexpr SimulatedDisplay kHandheld = {{240, 320, 2, 480, 16, kfDirect | kfDire
 // shown the 240x320 emulation instead. Until set, a classic handheld's.
 void SetDevice(const SimulatedDisplay &screen, bool isEmulated);
 
-// The address of what DLL exports by ordinal (not 0) or by name; refused if the stand-in lacks it.
+// The address of what DLL exports by ordinal (name null) or by name; refused if the stand-in lacks it.
 std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name);
 
 // The lines GX.dll wrote for a debugger, in order.

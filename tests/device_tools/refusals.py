@@ -209,6 +209,8 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(4, 0x01C4, 2), "machine 0x1C4 is not ARM or ARMV4I"),  # ARMNT, Thumb-2 only
         ([], image_with(24 + 68, 2, 2), "not a PE32 image for the Windows CE GUI subsystem"),
         ([], image_with(24, 0x20B, 2), "not a PE32 image for the Windows CE GUI subsystem"),  # PE32+
+        ([], image_with(24 + 92, 15), "the optional header holds 15 data directories, not the 16 a CE loader reads"),
+        (["--base", "0x20000000"], image_with(24 + 96 + 8 * 5 + 4, 0), "the image has no base relocations, so it cannot be placed at 0x20000000"),
         ([], image_with(24 + 60, 0x1000), "the headers lie outside the file or the image"),
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         ([], image_with(24 + 224 + 12, size - 4), "a section lies outside the file or the image"),  # its address
@@ -335,6 +337,8 @@ with tempfile.TemporaryDirectory() as folder:
         (cab_with(setup_word(16, b"MSCF") + 8, 1, 2, b"MSCF"), [], "member 0 (DisplayD.000) is in folder 1, which the cabinet does not have"),
         (cab_with(setup_word(16, b"MSCF"), 1 << 16, 4, b"MSCF"), [], "member 0 (DisplayD.000) runs past the end of folder 0"),
         (cab_with(54, 1, 2), [], "registry entries, which this installer does not make"),  # a registry hive
+        # a link in \\Program Files named as the install folder: base 1, file 1, a file link, 2 bytes, string 2
+        (cab_with(250, 1 | 1 << 16 | 1 << 32 | 2 << 48 | 2 << 64, 10), [], "Diagnostics cannot be written: Is a directory"),
         (cab, ["--ce-version", "2.11"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 2.11"),
         (cab_with(20, 0), [], ""),  # for any processor
         (cab_with(32, 0, 8), ["--ce-version", "6.0"], ""),  # no upper version
@@ -358,6 +362,7 @@ with tempfile.TemporaryDirectory() as folder:
     # An import the stand-in lacks, and what the stand-in must say of it.
     for old, new, said in [
         (ordinal(1097), ordinal(1098), "the image imports COREDLL.dll ordinal 1098, which the stand-in does not export"),
+        (ordinal(1097), ordinal(0), "the image imports COREDLL.dll ordinal 0, which the stand-in does not export"),
         (b"GX.dll\0", b"GY.dll\0", "the image imports GY.dll ?GXOpenDisplay@@YAHPAUHWND__@@K@Z, which the stand-in does not export"),
     ]:
         result = run(*stand_in, with_replaced(old, new))
