@@ -45,7 +45,7 @@ def read_setup(data):
     """The header's fields, and the strings, directories, files and links, as the format lays them out."""
     fields = struct.unpack_from("<4s5I6I6H6I6H", data)
     header = dict(zip(["signature", "length", "processor"], [fields[0], fields[2], fields[5]]))
-    header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12], "0, 0, 1": fields[1:4:2] + fields[4:5]}
+    header |= {"low": fields[6:8], "high": fields[8:10], "builds": fields[10:12], "fixed": (fields[1], fields[3], fields[4])}
     counts, offsets, names = fields[12:18], fields[18:24], fields[24:30]
     header["application"] = data[names[0]:names[0] + names[1]]
     header["provider"] = data[names[2]:names[2] + names[3]]
@@ -94,9 +94,9 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     header, dirs, files, links = read_setup(setup)
     ranges[target] = header["low"], header["high"]
     check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == STRONGARM
-          and header["0, 0, 1"] == (0, 0, 1),
+          and header["fixed"] == (0, 0, 1),  # the words around the length: 0, the length, 0, 1
           f"{cab}: signature, length, processor and fixed words {header['signature'], header['length'], header['processor']}"
-          f" {header['0, 0, 1']}"
+          f" {header['fixed']}"
           f" of a setup file of {len(setup)} bytes")
     check(header["low"] == FIRST[target] and header["builds"][0] == 0 and header["builds"][1] >= 0xE0000000
           and header["application"] == b"Display Diagnostics\0",
