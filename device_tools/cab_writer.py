@@ -3,7 +3,7 @@
 
   cab_writer.py TARGET GCAB CAB.cab IMAGE.exe SHORTCUT [IMAGE.exe SHORTCUT]...
 
-TARGET is armv4 or armv4i. Each image is installed under its own name in
+TARGET is a processor of processors.py, such as ARMV4 (in any case). Each image is installed under its own name in
 \\Program Files\\Display Diagnostics, with a Start-menu shortcut SHORTCUT to it. The cabinet holds
 the setup file (.000: what to install where, read by the device's installer), then the images as
 .001, .002, ... and, for the devices whose installer reads it, _setup.xml, the same installation in
@@ -19,21 +19,17 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path, PureWindowsPath
 
+from processors import BY_NAME
+
 APPLICATION = "Display Diagnostics"
 PROVIDER = "DisplayDiagnostics"
 INSTALL_DIR = ("%CE1%", APPLICATION)  # \Program Files\Display Diagnostics
 SHORTCUT_DIR = 11  # %CE11%, the Start menu's Programs folder on a Pocket PC
 
-# The processor a CAB names: StrongARM (2577) stands for every ARM Pocket PC and Windows Mobile
-# device; the instruction set is told apart by the versions each CAB admits: (major, minor) from
-# and to, the builds from and to (0xE0000000, CAB Wizard's "any build"). CE 4.20 is Windows Mobile
-# 2003, the first system of ARMV4I images; ARMV4 serves CE 3.0 up to it, leaving no gap.
-PROCESSOR_STRONGARM = 2577
+# The processor a CAB names and the versions it admits come from the processor's row: StrongARM
+# (2577) stands for every ARM Pocket PC and Windows Mobile device, so the ARM instruction sets are
+# told apart by their versions. Builds are not restricted: 0xE0000000 is CAB Wizard's "any build".
 ANY_BUILD = (0, 0xE0000000)
-TARGETS = {
-    "armv4": {"machine": 0x01C0, "versions": ((3, 0), (4, 19)), "setup_xml": False},
-    "armv4i": {"machine": 0x01C2, "versions": ((4, 20), (6, 99)), "setup_xml": True},
-}
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 LINK_TO_FILE = 1
 SETUP_DLL_NUMBER = 999  # the number a setup DLL takes; a file may not
@@ -48,17 +44,16 @@ class Refusal(Exception):
     pass
 
 
-def check_image(target, path):
-    """An image the target's devices run: PE32, for the target's ARM machine, a CE GUI program."""
+def check_image(processor, path):
+    """An image the processor's devices run: PE32, for its machine, a CE GUI program."""
     data = Path(path).read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0] if data[:2] == b"MZ" and len(data) >= 0x40 else None
     if pe is None or data[pe:pe + 4] != b"PE\0\0" or len(data) < pe + 24 + 70:
         raise Refusal(f"{path} is not a PE image")
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
-    if machine != TARGETS[target]["machine"]:
-        raise Refusal(f"{path} is for machine 0x{machine:04X}, not {target.upper()}'s "
-                      f"0x{TARGETS[target]['machine']:04X}")
+    if machine != processor.machine:
+        raise Refusal(f"{path} is for machine 0x{machine:04X}, not {processor.name}'s 0x{processor.machine:04X}")
     if subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
         raise Refusal(f"{path} is for subsystem {subsystem}, not a Windows CE GUI program (9)")
     return data
@@ -93,7 +88,7 @@ def id_list(ids, terminated):
     return struct.pack(f"<H{len(ids)}H", 2 * len(ids), *ids)
 
 
-def setup_file(target, programs):
+def setup_file(processor, programs):
     """The .000: a 100-byte header, the application and provider names, then the tables of
     strings, directories, files, registry hives and keys (none) and links."""
     strings = {}
@@ -119,15 +114,15 @@ def setup_file(target, programs):
         offset += len(entries)
     if max(name_fields) > 0xFFFF or max(len(t) for t in (text, dirs, files, links)) > 0xFFFF:
         raise Refusal(f"the setup file's names or tables outgrow their 16-bit fields: {name_fields}")
-    (low, high), builds = TARGETS[target]["versions"], ANY_BUILD
-    header = struct.pack("<4sIIIII6I6H6I8H", b"MSCE", 0, offset, 0, 1, PROCESSOR_STRONGARM, *low, *high, *builds,
+    (low, high), builds = processor.ce_versions, ANY_BUILD
+    header = struct.pack("<4sIIIII6I6H6I8H", b"MSCE", 0, offset, 0, 1, processor.cab_processor, *low, *high, *builds,
                          len(text), len(dirs), len(files), 0, 0, len(links), *table_offsets, *name_fields, 0, 0)
     return header + b"".join(names) + b"".join(tables)
 
 
-def setup_xml(target, programs, members):
+def setup_xml(processor, programs, members):
     """_setup.xml, the installation as the installers of Windows Mobile 5 and later read it."""
-    (low, high), builds = TARGETS[target]["versions"], ANY_BUILD
+    (low, high), builds = processor.ce_versions, ANY_BUILD
     document = ElementTree.Element("wap-provisioningdoc")
 
     def characteristic(parent, kind, **attributes):
@@ -160,8 +155,8 @@ def setup_xml(target, programs, members):
     return ElementTree.tostring(document, encoding="unicode").encode() + b"\n"
 
 
-def write_cab(target, gcab, cab, pairs):
-    images = [check_image(target, image) for image in pairs[0::2]]
+def write_cab(processor, gcab, cab, pairs):
+    images = [check_image(processor, image) for image in pairs[0::2]]
     programs = [(check_name(Path(image).name, "the image's name", "\\Program Files\\%s\\" % APPLICATION),
                  check_name(shortcut + ".lnk", "the shortcut", "\\Windows\\Start Menu\\Programs\\")[:-4])
                 for image, shortcut in zip(pairs[0::2], pairs[1::2])]
@@ -172,11 +167,11 @@ def write_cab(target, gcab, cab, pairs):
     if len(programs) >= SETUP_DLL_NUMBER:
         raise Refusal(f"{len(programs)} images: a file's number must stay below {SETUP_DLL_NUMBER}")
     members = [member_name(name, number) for number, (name, _) in enumerate(programs, 1)]
-    contents = [(member_name(APPLICATION, 0), setup_file(target, programs))]
+    contents = [(member_name(APPLICATION, 0), setup_file(processor, programs))]
     # The setup file first, as the installers look for it there, then the files from the last.
     contents += list(zip(members, images))[::-1]
-    if TARGETS[target]["setup_xml"]:
-        contents.append(("_setup.xml", setup_xml(target, programs, members)))
+    if processor.setup_xml:
+        contents.append(("_setup.xml", setup_xml(processor, programs, members)))
     with tempfile.TemporaryDirectory() as folder:
         for name, data in contents:
             member = Path(folder, name)
@@ -188,10 +183,10 @@ def write_cab(target, gcab, cab, pairs):
 
 
 def main(args):
-    if len(args) < 5 or len(args) % 2 == 0 or args[0] not in TARGETS:
+    if len(args) < 5 or len(args) % 2 == 0 or args[0].upper() not in BY_NAME:
         sys.exit(__doc__)
     try:
-        write_cab(args[0], args[1], args[2], args[3:])
+        write_cab(BY_NAME[args[0].upper()], args[1], args[2], args[3:])
     except Refusal as refusal:
         sys.exit(f"cab_writer: {refusal}")
 

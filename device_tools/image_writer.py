@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""The device image writer: makes a Windows CE image (PE32) for ARM from what GNU ld links.
+"""The device image writer: makes a Windows CE image (PE32) from what GNU ld links.
 
   image_writer.py imports TARGET GX_DEF IMPORTS.s    the import thunks and slots the link needs
   image_writer.py image TARGET GX_DEF ELF IMAGE.exe [RESOURCES.rc]
                                                      the image, from the executable linked with them
 
-TARGET is armv4 or armv4i. The ELF executable is linked by image.ld at the image's base with
+TARGET is a processor of processors.py, such as ARMV4 (in any case). The ELF executable is linked by image.ld at the image's base with
 --emit-relocs: its sections are laid out as in the image, and its relocations say which words hold
 addresses. Any section or relocation this writer does not know is refused, never dropped.
 RESOURCES.rc, if given, describes the image's resources, one a line as in an .rc file: NAME TYPE {WORD, ...},
@@ -16,19 +16,13 @@ import struct
 import sys
 from collections import namedtuple
 
+from processors import BY_NAME, HIGHADJ, LOW, family
+
 IMAGE_BASE = 0x10000  # where CE loads an exe, in its process slot
 SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
 HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
 RESOURCE_LANGUAGE = 0x0409  # US English, what rc writes when the script names no language
-
-# IMAGE_FILE_MACHINE_ARM for ARMv4 code; CE's ARMV4I images (ARM code that interworks with Thumb)
-# are marked IMAGE_FILE_MACHINE_THUMB. The thunk jumps to an imported function through its slot:
-# ARMv4 has no bx; an ARMV4I thunk enters Thumb code in the system with bx, as ARMv4T needs.
-TARGETS = {
-    "armv4": (0x01C0, "armv4", ["ldr pc, [ip]"]),
-    "armv4i": (0x01C2, "armv4t", ["ldr ip, [ip]", "bx ip"]),
-}
 
 # COREDLL is imported by ordinal, as the SDK's import library does. The program formats with
 # wsprintfW; the image binds that call to ordinal 1097, COREDLL's wide print into a buffer (swprintf),
@@ -49,14 +43,11 @@ LAYOUT = [
 # with resources keeps five sections: its imports start its data section, both read and written.
 LAYOUT_WITH_RESOURCES = LAYOUT[:2] + [(".data", [".idata", ".data", ".bss"], INITIALIZED | READ | WRITE)]
 # Sections that are not loaded: the symbols, names and notes of the link, and its relocations.
-UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".ARM.attributes", ".note.GNU-stack"}
+# MIPS's .pdr describes each function's frame for a debugger; .mdebug.abi32 and .gnu.attributes, its ABI.
+UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".ARM.attributes", ".note.GNU-stack", ".pdr",
+            ".gnu.attributes", ".mdebug.abi32"}
 
 SHT_NOBITS, SHT_REL, SHF_ALLOC = 8, 9, 0x2
-R_ARM_ABS32 = 2
-# R_ARM_CALL and R_ARM_JUMP24 are relative to the code itself, so right at any base; R_ARM_V4BX
-# marks a bx for linkers of ARMv4 code.
-R_ARM_POSITION_INDEPENDENT = {28, 29, 40}
-IMAGE_REL_BASED_HIGHLOW = 3
 
 Section = namedtuple("Section", "name type flags address size data target")  # target: a REL section's
 
@@ -104,14 +95,13 @@ def read_imports(gx_def):
     return [COREDLL, (library.group(1), exports)]
 
 
-def write_imports(target, imports, path):
+def write_imports(processor, imports, path):
     """A thunk per imported function under the name the program calls, and the IAT it reads."""
-    _, arch, jump = TARGETS[target]
-    lines = [f".arch {arch}", ".arm", ".syntax unified", '.section .note.GNU-stack, "", %progbits', ".text"]
+    lines = [*processor.thunk_preamble, '.section .note.GNU-stack, "", %progbits', ".text"]
     for _, functions in imports:
         for symbol, _ in functions:
             lines += [".balign 4", f".global {symbol}", f".type {symbol}, %function", f"{symbol}:",
-                      f"ldr ip, .Lslot_{symbol}", *jump, f".Lslot_{symbol}: .word __imp_{symbol}"]
+                      *(line.format(symbol=symbol) for line in processor.thunk)]
     lines += ['.section .idata, "aw"', ".balign 4"]
     for _, functions in imports:
         lines += [f"__imp_{symbol}: .word 0" for symbol, _ in functions] + [".word 0"]
@@ -136,14 +126,14 @@ def read_resources(path):
     return resources
 
 
-def read_elf(path):
+def read_elf(path, processor):
     with open(path, "rb") as elf:
         data = elf.read()
     if data[:6] != b"\x7fELF\x01\x01":
         raise Refusal(f"{path} is not a 32-bit little-endian ELF file")
     kind, machine, entry, sections_at, count, names_index = struct.unpack_from("<HH4xI4xI12xHH", data, 16)
-    if (kind, machine) != (2, 40):
-        raise Refusal(f"{path} is not an ARM executable")
+    if (kind, machine) != (2, family(processor).elf_machine):
+        raise Refusal(f"{path} is not an executable of {processor.name}'s family, {processor.family}")
     headers = [struct.unpack_from("<IIIIIIIIII", data, sections_at + 40 * i) for i in range(count)]
     names = data[headers[names_index][4]:]
     sections = []
@@ -154,18 +144,30 @@ def read_elf(path):
     return entry, sections
 
 
-def absolute_words(sections):
-    """The addresses of the words that hold an address, from the link's relocations."""
-    words = []
+def address_fields(sections, processor):
+    """(address, base relocation kind, its parameter or None) of each field that holds an address
+    or a part of one, from the link's relocations."""
+    relocation_kinds, fields = family(processor).relocations, []
     # Only the relocations of loaded sections: those of debugging information are not in the image.
     for relocations in (s for s in sections if s.type == SHT_REL and sections[s.target].flags & SHF_ALLOC):
-        for address, info in struct.iter_unpack("<II", relocations.data):
-            kind = info & 0xFF
-            if kind == R_ARM_ABS32:
-                words.append(address)
-            elif kind not in R_ARM_POSITION_INDEPENDENT:
-                raise Refusal(f"relocation type {kind} at 0x{address:08X} in {relocations.name}")
-    return words
+        code = sections[relocations.target]
+        table = list(struct.iter_unpack("<II", relocations.data))
+        for index, (address, info) in enumerate(table):
+            kind = relocation_kinds.get(info & 0xFF)
+            if kind is None and info & 0xFF not in family(processor).position_independent:
+                raise Refusal(f"relocation type {info & 0xFF} at 0x{address:08X} in {relocations.name}")
+            parameter = None
+            if kind == HIGHADJ:
+                # The low half is that of the first low-half relocation of the same symbol after it,
+                # as the ELF rule pairs them (several high halves may share one low half).
+                low = next((at for at, other in table[index + 1:]
+                            if relocation_kinds.get(other & 0xFF) == LOW and other >> 8 == info >> 8), None)
+                if low is None:
+                    raise Refusal(f"the high half at 0x{address:08X} in {relocations.name} has no low half after it")
+                parameter = struct.unpack_from("<H", code.data, low - code.address)[0]
+            if kind is not None:
+                fields.append((address, kind, parameter))
+    return fields
 
 
 def import_directory(imports, rva):
@@ -191,11 +193,14 @@ def import_directory(imports, rva):
     return table + descriptors + bytes(20) + table + names, (descriptors_rva, 20 * (len(imports) + 1)), table_size
 
 
-def base_relocations(rvas):
-    """One block per page, each entry a HIGHLOW; an odd count is padded with an ABSOLUTE entry."""
+def base_relocations(fields):
+    """One block per page, an entry per (rva, kind, parameter), a HIGHADJ's followed by the slot of its
+    parameter; an odd count is padded with an ABSOLUTE entry."""
     blocks = b""
-    for page in sorted({rva & ~0xFFF for rva in rvas}):
-        entries = [IMAGE_REL_BASED_HIGHLOW << 12 | rva & 0xFFF for rva in sorted(rvas) if rva & ~0xFFF == page]
+    for page in sorted({rva & ~0xFFF for rva, _, _ in fields}):
+        entries = []
+        for rva, kind, parameter in sorted((f for f in fields if f[0] & ~0xFFF == page), key=lambda f: f[0]):
+            entries += [kind << 12 | rva & 0xFFF] + ([] if parameter is None else [parameter])
         entries += [0] * (len(entries) % 2)
         blocks += struct.pack(f"<II{len(entries)}H", page, 8 + 2 * len(entries), *entries)
     return blocks
@@ -278,16 +283,16 @@ def place_sections(sections, imports, layout):
     return placed, directories, free_rva
 
 
-def write_image(target, imports, elf_path, image_path, resources):
-    machine = TARGETS[target][0]
-    entry, sections = read_elf(elf_path)
+def write_image(processor, imports, elf_path, image_path, resources):
+    entry, sections = read_elf(elf_path, processor)
     placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT)
     if resources:
         tree = resource_directory(resources, reloc_rva)
         placed.append((".rsrc", reloc_rva, len(tree), tree, INITIALIZED | READ))
         directories["resource"] = (reloc_rva, len(tree))
         reloc_rva = align(reloc_rva + len(tree), SECTION_ALIGNMENT)
-    relocations = base_relocations([address - IMAGE_BASE for address in absolute_words(sections)])
+    relocations = base_relocations([(address - IMAGE_BASE, kind, parameter)
+                                    for address, kind, parameter in address_fields(sections, processor)])
     placed.append((".reloc", reloc_rva, len(relocations), relocations, INITIALIZED | DISCARDABLE | READ))
     directories["basereloc"] = (reloc_rva, len(relocations))
 
@@ -319,7 +324,7 @@ def write_image(target, imports, elf_path, image_path, resources):
         SizeOfStackReserve=0x10000, SizeOfStackCommit=0x1000, SizeOfHeapReserve=0x100000, SizeOfHeapCommit=0x1000,
         NumberOfRvaAndSizes=len(directory))
     optional += b"".join(struct.pack("<II", *d) for d in directory)
-    coff = pack(FILE_HEADER, Machine=machine, NumberOfSections=len(placed), SizeOfOptionalHeader=len(optional),
+    coff = pack(FILE_HEADER, Machine=processor.machine, NumberOfSections=len(placed), SizeOfOptionalHeader=len(optional),
                 # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
                 Characteristics=0x010E)
     dos = struct.pack("<2s58sI", b"MZ", b"", 0x40)  # e_lfanew: the PE headers follow at once
@@ -331,14 +336,16 @@ def write_image(target, imports, elf_path, image_path, resources):
 
 
 def main(args):
-    if len(args) not in (4, 5, 6) or args[0] != ("imports", "image", "image")[len(args) - 4] or args[1] not in TARGETS:
+    if (len(args) not in (4, 5, 6) or args[0] != ("imports", "image", "image")[len(args) - 4]
+            or args[1].upper() not in BY_NAME):
         sys.exit(__doc__)
+    processor = BY_NAME[args[1].upper()]
     try:
         imports = read_imports(args[2])
         if args[0] == "imports":
-            write_imports(args[1], imports, args[3])
+            write_imports(processor, imports, args[3])
         else:
-            write_image(args[1], imports, args[3], args[4], read_resources(args[5]) if len(args) == 6 else [])
+            write_image(processor, imports, args[3], args[4], read_resources(args[5]) if len(args) == 6 else [])
     except Refusal as refusal:
         sys.exit(f"image_writer: {refusal}")
 

@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 """The device's CAB installer, stood in: installs a Windows CE installer cabinet into a folder that
-plays an ARM Pocket PC's file system, as the device's installer would, then runs a program as a tap
-on its Start-menu shortcut would.
+plays a Pocket PC's file system, as the device's installer would, then runs a program as a tap on its
+Start-menu shortcut would.
 
-  cab_installer.py [--ce-version MAJOR.MINOR[.BUILD]] [--program NAME] CAB DEVICE [COMMAND...]
+  cab_installer.py [--processor TYPE] [--ce-version MAJOR.MINOR[.BUILD]] [--program NAME] CAB DEVICE [COMMAND...]
+
+The device's processor TYPE is the number its installer compares a CAB's with: 2577 (StrongARM, every
+ARM Pocket PC), unless given.
 
 It reads the setup file (.000, the cabinet's first member) and refuses, saying why, what the device
 would refuse: another processor, a Windows CE version outside the CAB's range (when given the
@@ -19,7 +22,8 @@ import struct
 import sys
 from pathlib import Path
 
-DEVICE_PROCESSORS = {0: "any processor", 2577: "StrongARM"}  # what an ARM device's installer takes
+ANY_PROCESSOR = 0  # a CAB every device's installer takes
+STRONGARM = 2577
 # The %CEn% folders of a Pocket PC (version 3.0 and later) that a CAB may name.
 CE_FOLDERS = {1: r"\Program Files", 2: r"\Windows", 4: r"\Windows\StartUp", 5: r"\My Documents",
               8: r"\Program Files\Games", 11: r"\Windows\Start Menu\Programs",
@@ -158,13 +162,13 @@ def place(host_path, ce_path, data, placed):
         raise Refusal(f"{ce_path} cannot be written: {error.strerror}") from None
 
 
-def install(cab, device, ce_version):
+def install(cab, device, processor, ce_version):
     members = read_cabinet(cab)
     if not members or not members[0][0].endswith(".000"):
         raise Refusal(f"the first member is {members[0][0] if members else 'missing'}, not the setup file (.000)")
     setup = SetupFile(members[0][1])
-    if setup.processor not in DEVICE_PROCESSORS:
-        raise Refusal(f"the CAB is for processor {setup.processor}, not this device's {DEVICE_PROCESSORS[2577]}")
+    if setup.processor not in (ANY_PROCESSOR, processor):
+        raise Refusal(f"the CAB is for processor {setup.processor}, not this device's {processor}")
     if ce_version:
         version, build = tuple(ce_version[:2]), (ce_version[2:] or [0])[0]
         high = setup.high if setup.high != (0, 0) else version
@@ -214,6 +218,7 @@ def ce_version(text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--processor", type=int, default=STRONGARM, metavar="TYPE")
     parser.add_argument("--ce-version", type=ce_version, metavar="MAJOR.MINOR[.BUILD]")
     parser.add_argument("--program")
     parser.add_argument("cab")
@@ -223,7 +228,7 @@ def main():
     if args.command and not args.program:
         parser.error("a COMMAND runs a program by its shortcut: name the program with --program")
     try:
-        shortcuts = install(args.cab, args.device, args.ce_version)
+        shortcuts = install(args.cab, args.device, args.processor, args.ce_version)
         if args.command:
             started = {program_of(args.device, link).name: program_of(args.device, link) for link in shortcuts}
             if args.program not in started:

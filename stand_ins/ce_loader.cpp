@@ -5,6 +5,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstring>
@@ -132,8 +133,10 @@ static_assert(sizeof(PeHeaders) == 24 && sizeof(OptionalHeader) == 224 && sizeof
 constexpr std::uint16_t kMzSignature = 0x5A4D;
 constexpr std::uint32_t kPeHeadersOffset = 0x3C; // the DOS header's e_lfanew
 constexpr std::uint32_t kPeSignature = 0x4550;
-constexpr std::uint16_t kMachineArm = 0x01C0;
-constexpr std::uint16_t kMachineThumb = 0x01C2; // what CE's ARMV4I images carry
+// The machines of this stand-in's processor family, and the base relocation kinds their images hold,
+// from the processor rows.
+constexpr std::uint16_t kMachines[] = {STAND_IN_MACHINES};
+constexpr std::uint16_t kRelocationKinds[] = {STAND_IN_RELOCATIONS};
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
 constexpr std::size_t kImportDirectory = 1;
@@ -141,8 +144,12 @@ constexpr std::size_t kResourceDirectory = 2;
 constexpr std::size_t kRelocationDirectory = 5;
 constexpr std::uint32_t kOrdinalFlag = 0x80000000U;
 constexpr std::uint32_t kResourceNamed = 0x80000000U; // of an entry's name; of its offset, a subdirectory
-constexpr std::uint16_t kRelocationHighLow = 3;
 constexpr std::uint16_t kRelocationPadding = 0;
+constexpr std::uint16_t kRelocationLow = 2;         // the low 16 bits of a field
+constexpr std::uint16_t kRelocationHighLow = 3;     // a 32-bit address
+constexpr std::uint16_t kRelocationHighAdjust = 4;  // a lui's high half, the low half in the next slot
+constexpr std::uint16_t kRelocationJumpAddress = 5; // a MIPS j or jal's 26-bit word address
+constexpr std::uint32_t kJumpRegion = 0x10000000U;  // what a MIPS j or jal reaches: its own 256 MiB
 constexpr std::uint32_t kSectionExecute = 0x20000000U;
 constexpr std::uint32_t kSectionRead = 0x40000000U;
 constexpr std::uint32_t kSectionWrite = 0x80000000U;
@@ -222,9 +229,14 @@ class Image
         }
         headers_ = file_.Read<PeHeaders>(headersAt_, "");
         optional_ = file_.Read<OptionalHeader>(headersAt_ + sizeof(PeHeaders), "");
-        if (headers_.machine != kMachineArm && headers_.machine != kMachineThumb)
+        if (std::find(std::begin(kMachines), std::end(kMachines), headers_.machine) == std::end(kMachines))
         {
-            Fail("machine " + Hex(headers_.machine) + " is not ARM or ARMV4I");
+            std::string runs;
+            for (const std::uint16_t machine : kMachines)
+            {
+                runs += (runs.empty() ? "" : " or ") + Hex(machine);
+            }
+            Fail("machine " + Hex(headers_.machine) + " is not one this stand-in runs, " + runs);
         }
         if (optional_.magic != kPe32Magic || optional_.subsystem != kSubsystemWindowsCeGui)
         {
@@ -447,17 +459,63 @@ class Image
             for (std::uint64_t entryAt = at + sizeof block; entryAt < at + block.size; entryAt += 2)
             {
                 const auto entry = image_.Read<std::uint16_t>(entryAt, what);
-                const std::uint64_t word = std::uint64_t{block.page} + (entry & 0xFFFU);
-                if (entry >> 12 == kRelocationHighLow)
+                const auto kind = static_cast<std::uint16_t>(entry >> 12);
+                const std::uint64_t field = std::uint64_t{block.page} + (entry & 0xFFFU);
+                if (kind == kRelocationPadding)
                 {
-                    image_.Write(word, image_.Read<std::uint32_t>(word, what) + delta, what);
+                    continue;
                 }
-                else if (entry >> 12 != kRelocationPadding)
+                if (std::find(std::begin(kRelocationKinds), std::end(kRelocationKinds), kind) ==
+                    std::end(kRelocationKinds))
                 {
-                    Fail("relocation type " + std::to_string(entry >> 12) + " at " + Hex(word));
+                    Fail("relocation type " + std::to_string(kind) + " at " + Hex(field));
                 }
+                if (kind == kRelocationHighAdjust)
+                {
+                    entryAt += 2;
+                    if (entryAt >= at + block.size)
+                    {
+                        Fail("the high half at " + Hex(field) + " has no low half after it");
+                    }
+                }
+                Apply(kind, field, image_.Read<std::uint16_t>(entryAt, what), delta, what);
             }
             at += block.size;
+        }
+    }
+
+    // Moves the field at offset by delta, as a relocation of kind says; parameter is a high half's low half.
+    void Apply(std::uint16_t kind, std::uint64_t field, std::uint16_t parameter, std::uint32_t delta,
+               const std::string &what) const
+    {
+        switch (kind)
+        {
+        case kRelocationLow:
+            image_.Write(field, static_cast<std::uint16_t>(image_.Read<std::uint16_t>(field, what) + delta),
+                         what);
+            break;
+        case kRelocationHighAdjust: {
+            const std::uint32_t address = (std::uint32_t{image_.Read<std::uint16_t>(field, what)} << 16) +
+                                          static_cast<std::uint32_t>(static_cast<std::int16_t>(parameter)) +
+                                          delta;
+            // The low half is added signed, so the high half rounds up when it is 0x8000 or more.
+            image_.Write(field, static_cast<std::uint16_t>((address + 0x8000U) >> 16), what);
+            break;
+        }
+        case kRelocationJumpAddress: {
+            const std::uint64_t base = static_cast<std::uint32_t>(PreferredBase() + delta);
+            if (base / kJumpRegion != (base + optional_.sizeOfImage - 1) / kJumpRegion)
+            {
+                Fail("the image at " + Hex(base) +
+                     " would straddle a 256 MiB region, which its jumps cannot");
+            }
+            const auto instruction = image_.Read<std::uint32_t>(field, what);
+            image_.Write(field, (instruction & 0xFC000000U) | ((instruction + (delta >> 2)) & 0x03FFFFFFU),
+                         what);
+            break;
+        }
+        default:
+            image_.Write(field, image_.Read<std::uint32_t>(field, what) + delta, what);
         }
     }
 

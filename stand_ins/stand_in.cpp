@@ -1,5 +1,5 @@
-// The Windows CE stand-in: runs a device image on ARM Linux (here under qemu-arm) as a CE device
-// would, with COREDLL's two functions and GX.dll's four standing in for the device's.
+// The Windows CE stand-in: runs a device image on Linux of the image's processor family (here under
+// qemu) as a CE device would, with COREDLL's two functions and GX.dll's four standing in for the device's.
 //
 //   wince_stand_in [--base ADDRESS] [--screen WIDTHxHEIGHT] IMAGE.exe
 //
@@ -10,6 +10,7 @@
 // as for our desktop GX.dll; without it, the display is a classic 240x320 16-bit handheld's.
 // --screen models a device with a larger screen running Windows Mobile 2003 Second Edition or later,
 // where an image that is not high-resolution aware is shown a 240x320 emulation of it.
+#include "ce_calls.h"
 #include "ce_loader.h"
 #include "refusal.h"
 #include "stand_in_dlls.h"
@@ -28,26 +29,8 @@
 namespace
 {
 
-// Calls entry(r0..r3 = arguments) on the stack that starts at stackTop, and returns r0.
-extern "C" int CallOnStack(std::uintptr_t entry, const std::uintptr_t *arguments, void *stackTop);
-asm(R"(
-    .text
-    .arm
-    .balign 4
-    .global CallOnStack
-    .type CallOnStack, %function
-CallOnStack:
-    push {r4, lr}
-    mov r4, sp
-    mov sp, r2
-    mov ip, r0
-    ldm r1, {r0-r3}
-    blx ip
-    mov sp, r4
-    pop {r4, pc}
-)");
-
-// CE's default stack reserve; CE keeps the stack aligned to 4 bytes, not the 8 that ARM Linux does.
+// CE's default stack reserve; its top is aligned to 4 bytes only, which CallOnStack keeps where CE
+// keeps the stack aligned so (ARM) and aligns further where CE does.
 alignas(8) unsigned char g_stack[64 * 1024];
 constexpr std::uintptr_t kShowWindow = 5; // SW_SHOW
 const char16_t kEmptyCommandLine[] = u"";
@@ -81,10 +64,12 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[next], "--base") == 0)
         {
             base = static_cast<std::uint32_t>(std::strtoul(argv[next + 1], nullptr, 0));
-            if (*base % 0x10000 != 0)
+            // CE places images at multiples of 64 KiB, but a loader may use any page: a base that is
+            // not such a multiple shows a relocation that moves only the high half of an address wrong.
+            if (*base % 0x1000 != 0)
             {
                 Fail(std::string("--base ") + argv[next + 1] +
-                     ": an image's base is a multiple of 64 KiB, as Windows CE places images");
+                     ": an image's base is a multiple of a page, 4 KiB");
             }
         }
         else if (std::strcmp(argv[next], "--screen") == 0)

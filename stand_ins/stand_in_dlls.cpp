@@ -3,6 +3,7 @@
 #include "stand_in_dlls.h"
 
 #include "box_text.h"
+#include "ce_calls.h"
 #include "refusal.h"
 
 #include <strings.h>
@@ -135,7 +136,12 @@ std::uintptr_t Exported(const char *dll, std::uint32_t ordinal, const char *name
                                              : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
         if (strcasecmp(entry.dll, dll) == 0 && isMatch)
         {
-            return entry.function;
+            const std::uintptr_t callee = CeCallee(entry.function);
+            if (callee == 0)
+            {
+                Fail(std::string("the image imports more functions than the stand-in has stubs for"));
+            }
+            return callee;
         }
     }
     const std::string what = name == nullptr ? "ordinal " + std::to_string(ordinal) : std::string(name);

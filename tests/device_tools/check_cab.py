@@ -6,8 +6,9 @@ same; and, installed by the installer stand-in, every image of the target's fold
 byte, with its Start-menu shortcut; and the README.txt naming the version, both CABs and the boxes'
 texts as the end-to-end runs' EXPECTED files show them.
 
-Usage: check_cab.py RELEASE ARMV4.cab ARMV4I.cab VERSION EXPECTED INSTALLER PROGRAM=SHORTCUT...
-INSTALLER is the installer stand-in; each PROGRAM=SHORTCUT, a program and its shortcut as the build names them.
+Usage: check_cab.py RELEASE VERSION EXPECTED INSTALLER PROGRAM=SHORTCUT... PROCESSOR=CAB...
+INSTALLER is the installer stand-in; each PROGRAM=SHORTCUT, a program and its shortcut as the build
+names them; each PROCESSOR=CAB, a processor's CAB.
 """
 import re
 import struct
@@ -20,10 +21,12 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import check, finish
 
-STRONGARM = 2577
-# The first system of each target's devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20).
+# The processor type each CAB names (Microsoft's: StrongARM for every ARM device, MIPS R4000), and
+# the first system of its devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20). Never
+# lower for MIPS: 4000 also matches the CE 2.x palm-size PCs, whose MIPS cannot run MIPS II code.
 # The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
-FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20)}
+PROCESSOR = {"ARMV4": 2577, "ARMV4I": 2577, "MIPS": 4000}
+FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20), "MIPS": (3, 0)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
 # Which device refuses which CAB, which image to copy, how to read the two VGA boxes, where a Pocket
@@ -35,8 +38,9 @@ ADVICE = ("a Pocket PC 2002 refuses the ARMV4I CAB and a Windows Mobile 2003 dev
           "Start, Settings, System, About", "Start, Settings, System, Remove Programs",
           "XPitch: bytes from one pixel to the next along a line YPitch: bytes from one line to the next")
 
-release, armv4_cab, armv4i_cab, version, expected_runs, installer, *programs = sys.argv[1:]
-SHORTCUTS = dict(program.split("=", 1) for program in programs)
+release, version, expected_runs, installer, *pairs = sys.argv[1:]
+SHORTCUTS = dict(pair.split("=", 1) for pair in pairs if not pair.endswith(".cab"))
+CABS = dict(pair.split("=", 1) for pair in pairs if pair.endswith(".cab"))
 def run(*command):
     return subprocess.run(command, capture_output=True, check=False)
 
@@ -75,8 +79,8 @@ def operations(document, folder):
             document.iterfind(f".//characteristic[@type='{folder}']/characteristic[@type!='MakeDir']")}
 
 
-ranges, removed_as, shipped = {}, None, ["README.txt", armv4_cab, armv4i_cab]
-for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
+ranges, removed_as, shipped = {}, None, ["README.txt", *CABS.values()]
+for target, cab in CABS.items():
     cab = f"{release}/{cab}"
     images = {path.name: path.read_bytes() for path in sorted(Path(release, target).glob("*.exe"))}
     listed = run("cabextract", "-l", cab)
@@ -93,7 +97,7 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     setup = run("cabextract", "-p", "-F", members[0] if members else "", cab).stdout
     header, dirs, files, links = read_setup(setup)
     ranges[target] = header["low"], header["high"]
-    check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == STRONGARM
+    check(header["signature"] == b"MSCE" and header["length"] == len(setup) and header["processor"] == PROCESSOR[target]
           and header["fixed"] == (0, 0, 1),  # the words around the length: 0, the length, 0, 1
           f"{cab}: signature, length, processor and fixed words {header['signature'], header['length'], header['processor']}"
           f" {header['fixed']}"
@@ -116,7 +120,8 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
     with tempfile.TemporaryDirectory() as device:
         for name, image in images.items():
             program = Path(device, *INSTALL_DIR, name)
-            installed = run(sys.executable, installer, "--program", name, cab, device, "echo")
+            installed = run(sys.executable, installer, "--processor", str(PROCESSOR[target]), "--program", name, cab,
+                            device, "echo")
             check(installed.returncode == 0 and installed.stdout.decode() == f"{program}\n",
                   f"{cab}: the installer, asked to run {name!r}, ran {installed.stdout.decode()!r},"
                   f" status {installed.returncode}: {installed.stderr.decode().strip()}")
@@ -125,6 +130,12 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
             command = '"\\%s\\%s"' % ("\\".join(INSTALL_DIR), name)
             check(link.is_file() and link.read_text() == f"{len(command)}#{command}",
                   f"{cab}: {link} holds {link.read_text() if link.is_file() else None!r}, not a shortcut to {command}")
+
+        # Every other processor's device refuses it.
+        for other in set(PROCESSOR.values()) - {PROCESSOR[target]}:
+            refused = run(sys.executable, installer, "--processor", str(other), cab, device)
+            check(refused.returncode != 0 and b"not this device's" in refused.stderr,
+                  f"{cab}: a device of processor {other}: status {refused.returncode}, {refused.stderr.strip()}")
 
     xml = run("cabextract", "-p", "-F", "_setup.xml", cab).stdout
     check((target == "ARMV4I") == bool(xml), f"{cab}: _setup.xml of {len(xml)} bytes")
@@ -155,17 +166,16 @@ for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]:
 
 readme = Path(release, "README.txt").read_text(encoding="ascii")
 words = " ".join(readme.split())  # as the README's lines wrap
-named = [f"{cab} For Windows CE %d.%d" % ranges[target][0] for target, cab in [("ARMV4", armv4_cab), ("ARMV4I", armv4i_cab)]]
+named = [f"{cab} For Windows CE %d.%d" % ranges[target][0] for target, cab in CABS.items()]
 named += [f'"{s}"' for s in SHORTCUTS.values()] + list(ADVICE)
 named += [re.search(f'^{field}: (".*")$', Path(expected_runs, case).read_text(), re.M).group(1)
           for case, field in [("handheld_screen.txt", "caption"), ("malformed_simulation.txt", "text")]]
 box = re.search(r'^text: "(.*)"$', Path(expected_runs, "handheld_screen.txt").read_text(), re.M).group(1)
 named += [line.split(":")[0] + ":" for line in box.split("\\n") if line]  # the box's heading and labels
 named += [f"{target}\\{path.name}" for target in ranges for path in Path(release, target).glob("*.exe")]
-check(f" {version} " in readme.splitlines()[0] and armv4_cab in readme and armv4i_cab in readme
-      and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme and all(f in words for f in named),
-      f"README.txt names version {version}, {armv4_cab}, {armv4i_cab}, {INSTALL_DIR}, {removed_as!r} and "
-      f"{named}? It begins {readme[:60]!r}")
+check(f" {version} " in readme.splitlines()[0] and "\\".join(INSTALL_DIR) in readme and f'"{removed_as}"' in readme
+      and all(f in words for f in named),
+      f"README.txt names version {version}, {INSTALL_DIR}, {removed_as!r} and {named}? It begins {readme[:60]!r}")
 
 # Exactly the README, the CABs and what they install: nothing left from an earlier build.
 released = sorted(str(path.relative_to(release)) for path in Path(release).rglob("*") if path.is_file())
@@ -175,4 +185,4 @@ check(released == sorted(shipped), f"the release holds {released}, not {sorted(s
 check(ranges["ARMV4"][1] == (FIRST["ARMV4I"][0], FIRST["ARMV4I"][1] - 1) and ranges["ARMV4I"][1] >= LAST_WINDOWS_MOBILE,
       f"the CE versions each CAB admits: {ranges}")
 
-finish("both CABs install what they are for")
+finish(f"the CABs {', '.join(CABS)} install what they are for")

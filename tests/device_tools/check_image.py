@@ -1,13 +1,14 @@
 #!/usr/bin/python3
-"""Checks a device image as a Windows CE loader and an ARM processor of its target would take it:
-its headers, sections, imports and base relocations, and that its code is the linked code, with
-nothing newer than the target's architecture and no Thumb code.
+"""Checks a device image as a Windows CE loader and a processor of its target would take it: its
+headers, sections, imports and base relocations, and that its code is the linked code, with nothing
+newer than the target's architecture (on ARM, no Thumb code; on MIPS, no FPU).
 
 Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF VIEW
-TARGET is armv4 or armv4i; ELF is the executable the image was written from. VIEW is legacy, or
-hi-res-aware for an image that declares itself high-resolution aware.
+TARGET is ARMV4, ARMV4I or MIPS; ELF is the executable the image was written from. VIEW is legacy,
+or hi-res-aware for an image that declares itself high-resolution aware.
 """
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -18,8 +19,8 @@ import pefile
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import check, finish
 
-# The machine type, and the architecture as objdump names it.
-TARGETS = {"armv4": (0x01C0, "armv4"), "armv4i": (0x01C2, "armv4t")}
+# The machine type, and the architecture as objdump names it (MIPS II as its first processor's).
+TARGETS = {"ARMV4": (0x01C0, "armv4"), "ARMV4I": (0x01C2, "armv4t"), "MIPS": (0x0166, "mips:6000")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 # Each section's characteristics: code; read-only data; the imports, which the loader writes; the
@@ -31,7 +32,11 @@ SECTIONS = {
     "hi-res-aware": {".text": 0x60000020, ".rdata": 0x40000040, ".data": 0xC0000040, ".rsrc": 0x40000040,
                      ".reloc": 0x42000040},
 }
-HIGHLOW, PADDING = 3, 0
+PADDING, LOW, HIGHLOW, HIGHADJ, JMPADDR = 0, 2, 3, 4, 5
+# Which base relocation moves the field each kind of the link's relocations fills with an address:
+# a MIPS lui takes the high half, adjusted for the signed low half its pair adds.
+RELOCATED = {"R_ARM_ABS32": HIGHLOW, "R_MIPS_32": HIGHLOW, "R_MIPS_26": JMPADDR, "R_MIPS_HI16": HIGHADJ,
+             "R_MIPS_LO16": LOW}
 
 target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
 machine, architecture = TARGETS[target]
@@ -113,25 +118,56 @@ outside = [(hex(rva), size) for rva, size in directory if size and not any(
     s.VirtualAddress <= rva and rva + size <= s.VirtualAddress + s.Misc_VirtualSize for s in pe.sections)]
 check(not outside, f"directories {outside} not within one section")
 
-relocated = []
-for block in pe.DIRECTORY_ENTRY_BASERELOC:
-    check(block.struct.SizeOfBlock % 4 == 0, f"relocation block of {block.struct.SizeOfBlock} bytes, not padded to 4")
-    for entry in (e for e in block.entries if e.type != PADDING):
-        word = pe.get_dword_at_rva(entry.rva)
-        check(entry.type == HIGHLOW, f"relocation type {entry.type} at 0x{entry.rva:X}")
-        check(optional.ImageBase <= word < optional.ImageBase + optional.SizeOfImage,
-              f"relocation at 0x{entry.rva:X} on 0x{word:08X}, outside the image")
-        relocated.append(entry.rva)
-# Every word the linker wrote an absolute address into, and nothing else, is relocated.
-absolute, loaded = [], True
+
+
+def signed16(value):
+    return value - 0x10000 if value & 0x8000 else value
+
+
+def low_half(rva):
+    """What the first instruction after the lui at rva that takes the lui's register as its base
+    adds to it, as the processor runs them."""
+    register = pe.get_dword_at_rva(rva) >> 16 & 31
+    for at in range(rva + 4, rva + 64, 4):
+        instruction = pe.get_dword_at_rva(at)
+        if 0x08 <= instruction >> 26 <= 0x2E and instruction >> 21 & 31 == register:  # addi(u)..., loads, stores
+            return signed16(instruction & 0xFFFF)
+    return None
+
+
+# The relocation blocks as a CE loader walks them: a HIGHADJ's next slot is its low half.
+relocated, table = set(), pe.get_data(*directory[5])
+at = 0
+while at + 8 <= len(table):
+    page, size = struct.unpack_from("<II", table, at)
+    check(size % 4 == 0 and size >= 8, f"relocation block of {size} bytes, not padded to 4")
+    slots = list(struct.unpack_from(f"<{max(size - 8, 0) // 2}H", table, at + 8))
+    while slots:
+        kind, rva = slots[0] >> 12, page + (slots.pop(0) & 0xFFF)
+        if kind == HIGHADJ:
+            parameter = signed16(slots.pop(0)) if slots else None
+            address = ((pe.get_dword_at_rva(rva) & 0xFFFF) << 16) + (parameter or 0)
+            check(parameter is not None and parameter == low_half(rva),
+                  f"high half at 0x{rva:X} with the low half {parameter}, not its pair's {low_half(rva)}")
+        else:
+            address = pe.get_dword_at_rva(rva)
+        check(kind in {PADDING, *(RELOCATED[n] for n in RELOCATED if n.startswith("R_MIPS") == (machine == 0x0166))},
+              f"relocation type {kind} at 0x{rva:X}")
+        check(kind not in (HIGHLOW, HIGHADJ) or optional.ImageBase <= address < optional.ImageBase + optional.SizeOfImage,
+              f"relocation at 0x{rva:X} on 0x{address:08X}, outside the image")
+        if kind != PADDING:
+            relocated.add((rva, kind))
+    at += max(size, 8)
+# Every field the linker wrote an address or part of one into, and nothing else, is relocated so.
+linked, loaded = set(), True
 for line in run(readelf, "-rW", elf).splitlines():
     if line.startswith("Relocation section"):
-        loaded = "'.rel.debug" not in line  # debugging information is not in the image
-    elif loaded and " R_ARM_ABS32 " in line:
-        absolute.append(int(line.split()[0], 16) - optional.ImageBase)
-unrelocated, stray = sorted(set(absolute) - set(relocated)), sorted(set(relocated) - set(absolute))
-check(not unrelocated and not stray,
-      f"addresses not relocated at {list(map(hex, unrelocated))}, relocations of no address at {list(map(hex, stray))}")
+        loaded = "'.rel.debug" not in line and "'.rel.pdr" not in line  # neither is in the image
+    elif loaded and len(line.split()) > 2 and line.split()[2] in RELOCATED:
+        linked.add((int(line.split()[0], 16) - optional.ImageBase, RELOCATED[line.split()[2]]))
+unrelocated, stray = sorted(linked - relocated), sorted(relocated - linked)
+check(not unrelocated and not stray, f"fields not relocated {[(hex(r), k) for r, k in unrelocated]}, "
+      f"relocations of no field {[(hex(r), k) for r, k in stray]}")
 
 if len(code) == 1:
     with tempfile.NamedTemporaryFile() as linked:
@@ -143,13 +179,19 @@ def instructions(arch):
     return [line for line in run(objdump, "-d", "-m", arch, elf).splitlines() if re.match(r" +[0-9a-f]+:\t", line)]
 
 
+# MIPS II only: objdump shows an instruction of a later MIPS as a bare .word. And no FPU: no
+# coprocessor 1 instruction, no floating-point format.
+for line in instructions(architecture) if machine == 0x0166 else []:
+    mnemonic = (line.split("\t") + ["", ""])[2]
+    check(mnemonic != ".word" and "c1" not in mnemonic and not re.search(r"\.(s|d|w|l|ps)$", mnemonic),
+          f"not MIPS II without an FPU: {line.strip()}")
 # An instruction of a later architecture decodes differently, or not at all, for the target's.
-for mine, latest in zip(instructions(architecture), instructions("arm_any")):
+for mine, latest in zip(*(instructions(a) for a in (architecture, "arm_any")) if machine != 0x0166 else []):
     check(mine == latest and "UNDEFINED" not in mine and "UNPREDICTABLE" not in mine,
           f"not {architecture}: {latest.strip()}")
 # ARMV4I code enters and leaves code only with bx or blx, which interwork with Thumb on ARMv4T:
 # nothing loads or moves pc. ARMV4 code has no bx at all: StrongARM lacks it.
-for line in instructions(architecture):
+for line in instructions(architecture) if machine != 0x0166 else []:
     writes_pc = re.search(r"\t(pop|ldm\w*)\t.*\bpc\}|\t\w+\tpc, ", line)
     check(not (writes_pc if machine == 0x01C2 else re.search(r"\tbl?x\w*\t", line)), f"not {target}: {line.strip()}")
 thumb = [line for line in run(readelf, "-sW", elf).splitlines() if re.search(r" \$t(\.\d+)?$", line)]

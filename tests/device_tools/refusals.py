@@ -205,8 +205,9 @@ with tempfile.TemporaryDirectory() as folder:
          f"the relocation block for 0x7FFF0000 points outside the image, at 0x{0x7FFF0000 + first_word:X}"),
         ([], image_with(-0x40, 0x4D5A, 2), "not an MZ image"),
         ([], image_with(0, 0x4550 + 1), "no PE headers"),
-        ([], image_with(4, 0x014C, 2), "machine 0x14C is not ARM or ARMV4I"),
-        ([], image_with(4, 0x01C4, 2), "machine 0x1C4 is not ARM or ARMV4I"),  # ARMNT, Thumb-2 only
+        ([], image_with(4, 0x014C, 2), "machine 0x14C is not one this stand-in runs, 0x1C0 or 0x1C2"),
+        ([], image_with(4, 0x01C4, 2), "machine 0x1C4 is not one this stand-in runs, 0x1C0 or 0x1C2"),  # ARMNT, Thumb-2 only
+        ([], image_with(4, 0x0166, 2), "machine 0x166 is not one this stand-in runs, 0x1C0 or 0x1C2"),  # MIPS
         ([], image_with(24 + 68, 2, 2), "not a PE32 image for the Windows CE GUI subsystem"),
         ([], image_with(24, 0x20B, 2), "not a PE32 image for the Windows CE GUI subsystem"),  # PE32+
         ([], image_with(24 + 92, 15), "the optional header holds 15 data directories, not the 16 a CE loader reads"),
@@ -218,7 +219,7 @@ with tempfile.TemporaryDirectory() as folder:
         (["--screen", "300x320"], image, "--screen 300x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "0x0"], image, "--screen 0x0: the stand-in models 240x320 and its whole multiples, such as 480x640"),
         (["--screen", "480x640x16"], image, "--screen 480x640x16: the stand-in models 240x320 and its whole multiples, such as 480x640"),
-        (["--base", "0x20001000"], image, "--base 0x20001000: an image's base is a multiple of 64 KiB, as Windows CE places images"),
+        (["--base", "0x20000800"], image, "--base 0x20000800: an image's base is a multiple of a page, 4 KiB"),
     ]:
         result = run(*stand_in, *options, edited)
         if result.returncode == 0 or result.stderr.strip() != f"error: {said}" or result.stdout:
@@ -306,8 +307,9 @@ with tempfile.TemporaryDirectory() as folder:
 
     # What a device's installer refuses, and what the installer must say of it; "" where it installs.
     for edited, device, said in [
-        (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's StrongARM"),
-        (cab_with(20, 4000), [], "the CAB is for processor 4000, not this device's StrongARM"),  # MIPS
+        (cab_with(20, 2336), [], "the CAB is for processor 2336, not this device's 2577"),
+        (cab_with(20, 4000), [], "the CAB is for processor 4000, not this device's 2577"),  # MIPS
+        (cab, ["--processor", "4000"], "the CAB is for processor 2577, not this device's 4000"),
         (cab, ["--ce-version", "4.20"], "the CAB is for Windows CE 3.0 to 4.19, not this device's 4.20"),
         (cab_with(8, 261), [], "the setup file says it is 261 bytes long, but is 260"),
         (cab_with(8, 259), [], "the setup file says it is 259 bytes long, but is 260"),

@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""The device processors, one row each: every fact the device side needs about a processor, read by
+the image writer, the CAB writer, the device build, the device README and scripts/run.
+
+  processors.py cmake     the rows as CMake variables, for the device build to include
+  processors.py names     the processors' names, one a line
+  processors.py runner NAME
+                          the command that runs NAME's CE stand-in here, its words one a line
+  processors.py readme-cabs PREFIX
+                          the device README.txt's paragraph for each CAB, PREFIXNAME.cab
+  processors.py readme-table
+                          the README's table of which device takes which CAB
+
+A processor is a row of PROCESSORS; what its family does differently (the ELF relocations its
+images hold, the stand-in's call into an image) is a row of FAMILIES; its instruction set's own code
+is its family's linker-free parts: stand_ins/call_FAMILY.S and the family's relocations in
+stand_ins/ce_loader.cpp.
+"""
+import sys
+from dataclasses import dataclass
+
+
+@dataclass(frozen=True)
+class Family:
+    """What the processors of one instruction-set family share: one GCC and one Linux stand-in."""
+    toolchain: str  # the GNU target whose GCC compiles the images and the stand-in
+    elf_machine: int  # e_machine of that GCC's links
+    # ELF relocation kind of a word holding an address -> the PE base relocation kind that moves it
+    relocations: dict
+    position_independent: frozenset  # ELF kinds that are right at any base
+    runner: tuple  # runs the family's Linux programs here
+
+
+@dataclass(frozen=True)
+class Processor:
+    name: str  # CE's name for it: the image's folder and the CAB's suffix
+    family: str
+    compile: tuple  # GCC's options for its instruction set and calling convention
+    machine: int  # the PE header's
+    thunk_preamble: tuple  # assembler directives before the import thunks
+    thunk: tuple  # an import thunk's assembly, after its label: {symbol} jumps through __imp_{symbol}
+    cab_processor: int  # the processor type a CAB names, which the device's installer compares
+    ce_versions: tuple  # the CE versions its CAB admits, (major, minor) from and to
+    setup_xml: bool  # its CAB also holds _setup.xml, for Windows Mobile 5 and later
+    hi_res_image: bool  # it also has an image declared high-resolution aware
+    test_ce_version: str  # the CE version of the device the tests install its CAB on
+    systems: str  # the devices it serves, for the README tables
+    systems_ce: str  # the CE versions of those devices
+    readme: str  # its CAB's paragraph in the device README.txt
+
+
+# ELF relocation kinds (each architecture's ELF supplement) and PE base relocation kinds (Microsoft's
+# PE format, .reloc).
+HIGHLOW, LOW, HIGHADJ, MIPS_JMPADDR = 3, 2, 4, 5
+R_ARM_ABS32, R_ARM_CALL, R_ARM_JUMP24, R_ARM_V4BX = 2, 28, 29, 40
+R_MIPS_32, R_MIPS_26, R_MIPS_HI16, R_MIPS_LO16 = 2, 4, 5, 6
+
+FAMILIES = {
+    # R_ARM_CALL and R_ARM_JUMP24 are relative to the code itself; R_ARM_V4BX marks a bx for linkers
+    # of ARMv4 code.
+    "arm": Family("arm-linux-gnueabi", 40, {R_ARM_ABS32: HIGHLOW}, frozenset({R_ARM_CALL, R_ARM_JUMP24, R_ARM_V4BX}),
+                  ("qemu-arm", "-L", "/usr/arm-linux-gnueabi")),
+    # A lui's HI16 becomes a HIGHADJ, which carries the low half of its address from the LO16 that
+    # completes it; j and jal keep the top 4 bits of their own address, so an image must lie within
+    # one 256 MiB region wherever it is placed.
+    "mips": Family("mipsel-linux-gnu", 8,
+                   {R_MIPS_32: HIGHLOW, R_MIPS_26: MIPS_JMPADDR, R_MIPS_HI16: HIGHADJ, R_MIPS_LO16: LOW},
+                   frozenset(), ("qemu-mipsel", "-L", "/usr/mipsel-linux-gnu")),
+}
+
+ARM_STATE = (".arm", ".syntax unified")
+ARM_THUNK_SLOT = ("ldr ip, .Lslot_{symbol}",)
+ARM_SLOT = (".Lslot_{symbol}: .word __imp_{symbol}",)
+PROCESSORS = [
+    # ARMv4 code, machine ARM: StrongARM has neither Thumb nor bx, so the thunk loads pc.
+    Processor("ARMV4", "arm", ("-march=armv4",), 0x01C0, (".arch armv4", *ARM_STATE), ARM_THUNK_SLOT + ("ldr pc, [ip]",) + ARM_SLOT,
+              2577, ((3, 0), (4, 19)), False, False, "3.0",
+              "Pocket PC 2000, Pocket PC 2002 (StrongARM, XScale)", "3.0",
+              "For Windows CE 3.0 devices: Pocket PC 2000 and Pocket PC 2002, on StrongARM or XScale."),
+    # ARMv4T code that interworks with Thumb, machine THUMB: from CE 4.20 (Windows Mobile 2003) the
+    # system's entry points may be Thumb code, entered with bx.
+    Processor("ARMV4I", "arm", ("-march=armv4t",), 0x01C2, (".arch armv4t", *ARM_STATE), ARM_THUNK_SLOT + ("ldr ip, [ip]", "bx ip") + ARM_SLOT,
+              2577, ((4, 20), (6, 99)), True, True, "5.1",
+              "Windows Mobile 2003 and Second Edition, 5.0, 6 to 6.5 (XScale, ARM9, ARM11)", "4.20 to 5.2",
+              "For Windows CE 4.20 and later: Windows Mobile 2003, 2003 Second Edition, 5.0 and 6, on\n"
+              "    XScale, ARM9 or ARM11. It installs two programs: Display Diagnostics, and Display\n"
+              "    Diagnostics (high resolution), the same program declared high-resolution aware, which\n"
+              "    makes a difference only on a high-resolution (VGA) device: see below."),
+    # MIPS II, 32-bit, little-endian, no FPU: the NEC VR41xx of the MIPS Pocket PCs (Microsoft's MIPSII
+    # target). For what this program passes, CE's MIPS calling convention is o32's: a0-a3 then the stack
+    # after a 16-byte home area the caller reserves, variadic arguments in integer registers, a struct
+    # returned through a hidden pointer in a0 that comes back in v0, s0-s7 preserved. They could differ
+    # in what GCC's o32 assumes of $gp and of floating-point registers, and this code, built without
+    # small data (-G0) and with soft float, uses neither. The thunk jumps through $t9, as CE code
+    # expects. The CAB names PROCESSOR_MIPS_R4000, which also matches the MIPS-3000-class CE 2.x
+    # palm-size devices that cannot run MIPS II code: hence CE 3.0 at least, always. No upper limit
+    # worth keeping: every later CE on MIPS runs MIPS II code.
+    Processor("MIPS", "mips", ("-march=mips2", "-mabi=32", "-msoft-float", "-mno-abicalls", "-G0"), 0x0166,
+              (".set mips2", ".set noreorder"),
+              ("lui $t9, %hi(__imp_{symbol})", "lw $t9, %lo(__imp_{symbol})($t9)", "jr $t9", "nop"),
+              4000, ((3, 0), (6, 99)), False, False, "3.0",
+              "Pocket PC 2000 on MIPS (Casio Cassiopeia E-105, E-115, E-125, EM-500; NEC VR41xx)", "3.0",
+              "For Windows CE 3.0 devices on MIPS: Pocket PC 2000 on the Casio Cassiopeia E-105, E-115,\n"
+              "    E-125 and EM-500, and other handhelds on an NEC VR4111, VR4121 or VR4122."),
+]
+BY_NAME = {processor.name: processor for processor in PROCESSORS}
+
+
+def family(processor):
+    return FAMILIES[processor.family]
+
+
+def cmake():
+    """The rows as CMake lists: device_processors, and per processor NAME_family, NAME_compile,
+    NAME_machine, NAME_hi_res_image, NAME_test_ce_version, NAME_cab_processor; per family FAMILY_toolchain, FAMILY_runner,
+    FAMILY_machines and FAMILY_relocations (the PE base relocation kinds its images hold)."""
+    def quoted(words):
+        return " ".join('"%s"' % word.replace("\\", "\\\\").replace('"', '\\"') for word in words)
+
+    lines = [f"set(device_processors {quoted(p.name for p in PROCESSORS)})",
+             f"set(device_families {quoted(dict.fromkeys(p.family for p in PROCESSORS))})"]
+    for p in PROCESSORS:
+        lines += [f"set({p.name}_family {p.family})", f"set({p.name}_compile {quoted(p.compile)})",
+                  f"set({p.name}_machine 0x{p.machine:04X})", f"set({p.name}_hi_res_image {int(p.hi_res_image)})",
+                  f"set({p.name}_test_ce_version {p.test_ce_version})", f"set({p.name}_cab_processor {p.cab_processor})"]
+    for name, f in FAMILIES.items():
+        machines = ",".join(f"0x{p.machine:04X}" for p in PROCESSORS if p.family == name)
+        kinds = ",".join(map(str, sorted(set(f.relocations.values()))))
+        lines += [f"set({name}_toolchain {f.toolchain})", f"set({name}_runner {quoted(f.runner)})",
+                  f"set({name}_machines {machines})", f"set({name}_relocations {kinds})"]
+    return "\n".join(lines) + "\n"
+
+
+def readme_cabs(prefix):
+    return "\n\n".join(f"{prefix}{p.name}.cab\n    {p.readme}" for p in PROCESSORS)
+
+
+def readme_table():
+    rows = ["| your device | Windows CE | install | or copy and tap |", "| --- | --- | --- | --- |"]
+    rows += [f"| {p.systems} | {p.systems_ce} | `…-{p.name}.cab` | `{p.name}\\DisplayDiagnostics.exe` |"
+             for p in PROCESSORS]
+    return "\n".join(rows)
+
+
+def main(args):
+    if args == ["cmake"]:
+        sys.stdout.write(cmake())
+    elif len(args) == 2 and args[0] == "readme-cabs":
+        print(readme_cabs(args[1]))
+    elif args == ["readme-table"]:
+        print(readme_table())
+    elif args == ["names"]:
+        print("\n".join(BY_NAME))
+    elif len(args) == 2 and args[0] == "runner" and args[1] in BY_NAME:
+        print("\n".join(family(BY_NAME[args[1]]).runner))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
