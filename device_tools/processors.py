@@ -3,9 +3,10 @@
 the image writer, the CAB writer, the device build, the device README and scripts/run.
 
   processors.py cmake     the rows as CMake variables, for the device build to include
-  processors.py names     the processors' names, one a line
-  processors.py runner NAME
-                          the command that runs NAME's CE stand-in here, its words one a line
+  processors.py images    the images' names, one a line: each processor's, and PROCESSOR-HiRes
+  processors.py family NAME | runner NAME | cab-processor NAME
+                          processor NAME's family; the command that runs its family's programs
+                          here, a word a line; the processor type its CAB names
   processors.py readme-cabs PREFIX
                           the device README.txt's paragraph for each CAB, PREFIXNAME.cab
   processors.py readme-table
@@ -149,10 +150,12 @@ def main(args):
         print(readme_cabs(args[1]))
     elif args == ["readme-table"]:
         print(readme_table())
-    elif args == ["names"]:
-        print("\n".join(BY_NAME))
-    elif len(args) == 2 and args[0] == "runner" and args[1] in BY_NAME:
-        print("\n".join(family(BY_NAME[args[1]]).runner))
+    elif args == ["images"]:
+        print("\n".join(p.name + suffix for p in PROCESSORS for suffix in ["", "-HiRes"][:1 + p.hi_res_image]))
+    elif len(args) == 2 and args[1] in BY_NAME and args[0] in ("family", "runner", "cab-processor"):
+        processor = BY_NAME[args[1]]
+        print({"family": processor.family, "runner": "\n".join(family(processor).runner),
+               "cab-processor": processor.cab_processor}[args[0]])
     else:
         sys.exit(__doc__)
 

@@ -514,8 +514,12 @@ class Image
                          what);
             break;
         }
-        default:
+        case kRelocationHighLow:
             image_.Write(field, image_.Read<std::uint32_t>(field, what) + delta, what);
+            break;
+        default:
+            Fail("relocation type " + std::to_string(kind) + " at " + Hex(field) +
+                 ", which the stand-in does not apply");
         }
     }
 

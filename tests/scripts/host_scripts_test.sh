@@ -154,6 +154,7 @@ print(*(p["name"] for p in json.load(open(sys.argv[1]))["configurePresets"]
 # --cab, to the CAB installer (a stub logging its arguments), in a tree with the scripts and a CAB.
 mkdir -p "$work/tree/stand_ins" "$work/tree/build/wince" "$work/tree/scripts"
 ln -s "$scripts"/* "$work/tree/scripts/"
+ln -s "$1/device_tools" "$work/tree/"
 # A wine-screen whose box reader reads a box, is told to press OK and exits with STUB_READER_STATUS.
 rm "$work/tree/scripts/wine-screen"
 printf '%s\n' '#!/bin/sh' 'echo "wine-screen $*" >>"$STUB_LOG"' \
@@ -161,7 +162,7 @@ printf '%s\n' '#!/bin/sh' 'echo "wine-screen $*" >>"$STUB_LOG"' \
 chmod +x "$work/tree/scripts/wine-screen"
 echo 'import os, sys; open(os.environ["STUB_LOG"], "a").write(" ".join(sys.argv) + "\n")' >"$work/tree/stand_ins/cab_installer.py"
 cab=build/wince/DisplayDiagnostics-1.0.0-ARMV4I.cab stand_in='qemu-arm -L /usr/arm-linux-gnueabi \S*/wince_stand_in'
-touch "$work/tree/$cab"
+touch "$work/tree/$cab" "$work/tree/build/wince/DisplayDiagnostics-1.0.0-MIPS.cab"
 for bits in 64 ""; do
     expected=windows$(DD_WINDOWS_BITS=$bits loader default | grep -x 64)
     : >"$STUB_LOG"
@@ -185,8 +186,9 @@ done
 for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/ARMV4I/DisplayDiagnostics.exe" \
     "--device|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" "--device ARMV4|$stand_in \S*/ARMV4/DisplayDiagnostics.exe" \
     "--device ARMV4I-HiRes|$stand_in \S*/ARMV4I/DisplayDiagnostics-HiRes.exe" \
-    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --program DisplayDiagnostics-HiRes.exe $cab \S* $stand_in" \
-    "--device ARMV4I --cab|\S*cab_installer.py --program DisplayDiagnostics.exe $cab \S* $stand_in"; do
+    "--device ARMV4I-HiRes --cab|\S*cab_installer.py --processor 2577 --program DisplayDiagnostics-HiRes.exe $cab \S* $stand_in" \
+    "--device armv4i --cab|\S*cab_installer.py --processor 2577 --program DisplayDiagnostics.exe $cab \S* $stand_in" \
+    "--device mips --cab|\S*cab_installer.py --processor 4000 --program \S* \S*-MIPS.cab \S* qemu-mipsel \S* \S* \S*/mips/\S*"; do
     : >"$STUB_LOG"
     read -r -a options <<<"${case%|*}"
     mkdir -p "$work/tree/build/wince/device/left over" # from another image's CAB
@@ -195,6 +197,14 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
     grep -qP "^${case#*|}$" "$STUB_LOG" && grep -qx "cmake --build --preset wince" "$STUB_LOG" &&
         ! grep -q "preset windows" "$STUB_LOG" ||
         fail "scripts/run ${case%|*} ran: $(grep -v ^dpkg-query "$STUB_LOG")"
+done
+
+# An unknown device or option is refused by name, before anything is built.
+for options in "--bogus" "--device SH3" "--device MIPS --bogus"; do
+    : >"$STUB_LOG"
+    read -r -a words <<<"$options"
+    said=$("$work/tree/scripts/run" "${words[@]}" 2>&1) && fail "scripts/run $options exited 0"
+    [[ $said == *"${options##* }"* ]] && ! grep -q ^cmake "$STUB_LOG" || fail "scripts/run $options said: $said"
 done
 
 # scripts/test fails when a workflow fails (the stubbed wince one) or runs no tests, and before that
