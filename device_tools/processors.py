@@ -69,6 +69,12 @@ FAMILIES = {
                    frozenset(), ("qemu-mipsel", "-L", "/usr/mipsel-linux-gnu")),
 }
 
+# For what this program passes, GCC's ARM EABI calls are CE's ARM calls: arguments in r0-r3 then on
+# the stack, r4-r11 preserved, ints and pointers in one register, the 24-byte GXDisplayProperties
+# returned in memory the caller provides with its address in r0, wchar_t 16 bits wide (-fshort-wchar).
+# Where the two differ, nothing here is affected: EABI aligns 64-bit arguments to an even register
+# pair and the stack to 8 bytes at calls, and this program passes no 64-bit value and keeps nothing
+# 8-byte aligned on the stack (ARMv4 has no doubleword load).
 ARM_STATE = (".arm", ".syntax unified")
 ARM_THUNK_SLOT = ("ldr ip, .Lslot_{symbol}",)
 ARM_SLOT = (".Lslot_{symbol}: .word __imp_{symbol}",)

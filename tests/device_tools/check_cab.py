@@ -177,6 +177,11 @@ check(f" {version} " in readme.splitlines()[0] and "\\".join(INSTALL_DIR) in rea
       and all(f in words for f in named),
       f"README.txt names version {version}, {INSTALL_DIR}, {removed_as!r} and {named}? It begins {readme[:60]!r}")
 
+# The project README's device table is the one the processor rows make.
+table = subprocess.run([sys.executable, Path(__file__).parents[2] / "device_tools/processors.py", "readme-table"],
+                       capture_output=True, text=True, check=True).stdout
+check(table in (Path(__file__).parents[2] / "README.md").read_text(), f"README.md lacks the device table:\n{table}")
+
 # Exactly the README, the CABs and what they install: nothing left from an earlier build.
 released = sorted(str(path.relative_to(release)) for path in Path(release).rglob("*") if path.is_file())
 check(released == sorted(shipped), f"the release holds {released}, not {sorted(shipped)}")
