@@ -5,6 +5,7 @@ or name it cannot describe; the installer, a CAB the device would refuse; the CE
 it does not export, a screen it does not model, or a resource directory outside the image.
 
 Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
+                   -- MIPS_IMAGE MIPS_STAND_IN_COMMAND...
 IMAGE and CAB are the ARMV4 ones.
 """
 import os
@@ -17,7 +18,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import failures, finish
 
-objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *stand_in = sys.argv[1:]
+objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *commands = sys.argv[1:]
+stand_in, (mips_image, *mips_stand_in) = commands[:commands.index("--")], commands[commands.index("--") + 1:]
 
 
 def run(*command):
@@ -63,9 +65,9 @@ def relocations_at(data):
     return int.from_bytes(data[data.index(b".reloc\0\0") + 20:][:4], "little")
 
 
-def with_relocations(edit, name):
+def with_relocations(edit, name, source=None):
     """The image with its relocation block's entries edited, and the page that block relocates."""
-    data = bytearray(Path(image).read_bytes())
+    data = bytearray(Path(source or image).read_bytes())
     block = relocations_at(data)
     end = block + int.from_bytes(data[block + 4:block + 8], "little")
     data[block + 8:end] = edit(data[block + 8:end])
@@ -378,5 +380,30 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or "exit status" in result.stdout:
             failures.append(f"the stand-in ran {section!r} with characteristics 0x{flags:08X}: status "
                             f"{result.returncode}, {result.stdout!r}")
+
+    # MIPS: a high half without its low half, or placed where its jumps would leave their 256 MiB region;
+    # and an image keeping its return address in the home area it owes its callees, which the
+    # stand-in's callees overwrite as CE's may (its own, built by GCC, keep out of that area).
+    last_high, _ = with_relocations(lambda e: e[:-2] + (0x4000 | e[-2] | (e[-1] & 0xF) << 8).to_bytes(2, "little"),
+                                    "last_high.exe", mips_image)
+    home = bytearray(Path(mips_image).read_bytes())
+    text = home.index(b".text\0\0\0")
+    at = int.from_bytes(home[0x40 + 24 + 16:][:4], "little") - int.from_bytes(home[text + 12:][:4], "little") + \
+        int.from_bytes(home[text + 20:][:4], "little")  # the entry in the file
+    while int.from_bytes(home[at:at + 4], "little") != 0x03E00008:  # to the entry's jr ra
+        word = int.from_bytes(home[at:at + 4], "little")
+        if word >> 16 in (0xAFBF, 0x8FBF):  # sw or lw ra, N(sp)
+            home[at:at + 4] = (word & 0xFFFF0000 | 12).to_bytes(4, "little")
+        at += 4
+    (work / "home_area.exe").write_bytes(home)
+    for options, edited, said in [
+        (["--base", "0x20000000"], last_high, "has no low half after it"),
+        (["--base", "0x0FFFC000"], Path(mips_image), "the image at 0xFFFC000 would straddle a 256 MiB region"),
+        ([], work / "home_area.exe", ""),
+    ]:
+        result = run(*mips_stand_in, *options, edited)
+        if result.returncode == 0 or said not in result.stderr or "exit status" in result.stdout:
+            failures.append(f"the MIPS stand-in ran {edited.name} with {options}: status {result.returncode}, "
+                            f"{result.stderr.strip()!r}, {result.stdout!r}")
 
 finish()
