@@ -43,9 +43,8 @@ LAYOUT = [
 # with resources keeps five sections: its imports start its data section, both read and written.
 LAYOUT_WITH_RESOURCES = LAYOUT[:2] + [(".data", [".idata", ".data", ".bss"], INITIALIZED | READ | WRITE)]
 # Sections that are not loaded: the symbols, names and notes of the link, and its relocations.
-# MIPS's .pdr describes each function's frame for a debugger; .mdebug.abi32 and .gnu.attributes, its ABI.
-UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".ARM.attributes", ".note.GNU-stack", ".pdr",
-            ".gnu.attributes", ".mdebug.abi32"}
+# Besides those the family's row names.
+UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".note.GNU-stack"}
 
 SHT_NOBITS, SHT_REL, SHF_ALLOC = 8, 9, 0x2
 
@@ -245,14 +244,15 @@ def resource_directory(resources, rva):
     return (table(root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
 
 
-def place_sections(sections, imports, layout):
+def place_sections(sections, imports, layout, unloaded):
     """The image's sections as (name, rva, virtual size, contents, characteristics), the import
     directory and IAT as (rva, size), and the first page after the sections."""
     by_name = {s.name: s for s in sections}
     for s in sections:
         if s.flags & SHF_ALLOC and not any(s.name in held for _, held, _ in layout):
             raise Refusal(f"the ELF section {s.name} has no place in the image")
-        if not s.flags & SHF_ALLOC and s.type != SHT_REL and s.name not in UNLOADED and not s.name.startswith(".debug_"):
+        if (not s.flags & SHF_ALLOC and s.type != SHT_REL and s.name not in UNLOADED | unloaded
+                and not s.name.startswith(".debug_")):
             raise Refusal(f"the ELF section {s.name} is not known")
     placed, directories = [], {}
     free_rva = SECTION_ALIGNMENT  # the first page holds the headers
@@ -285,7 +285,8 @@ def place_sections(sections, imports, layout):
 
 def write_image(processor, imports, elf_path, image_path, resources):
     entry, sections = read_elf(elf_path, processor)
-    placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT)
+    placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT,
+                                                    family(processor).unloaded_sections)
     if resources:
         tree = resource_directory(resources, reloc_rva)
         placed.append((".rsrc", reloc_rva, len(tree), tree, INITIALIZED | READ))

@@ -12,10 +12,10 @@ the image writer, the CAB writer, the device build, the device README and script
   processors.py readme-table
                           the README's table of which device takes which CAB
 
-A processor is a row of PROCESSORS; what its family does differently (the ELF relocations its
-images hold, the stand-in's call into an image) is a row of FAMILIES; its instruction set's own code
-is its family's linker-free parts: stand_ins/call_FAMILY.S and the family's relocations in
-stand_ins/ce_loader.cpp.
+A processor is a row of PROCESSORS; what its family does differently (its toolchain, the ELF
+sections and relocations its links hold) is a row of FAMILIES. What is code rather than a fact stays
+beside the code: the stand-in's calls into an image and back, stand_ins/ce_calls_FAMILY.s, and how
+the loader applies each base relocation kind, stand_ins/ce_loader.cpp.
 """
 import sys
 from dataclasses import dataclass
@@ -26,6 +26,7 @@ class Family:
     """What the processors of one instruction-set family share: one GCC and one Linux stand-in."""
     toolchain: str  # the GNU target whose GCC compiles the images and the stand-in
     elf_machine: int  # e_machine of that GCC's links
+    unloaded_sections: frozenset  # sections of its links that hold nothing a CE image loads
     # ELF relocation kind of a word holding an address -> the PE base relocation kind that moves it
     relocations: dict
     position_independent: frozenset  # ELF kinds that are right at any base
@@ -44,7 +45,6 @@ class Processor:
     ce_versions: tuple  # the CE versions its CAB admits, (major, minor) from and to
     setup_xml: bool  # its CAB also holds _setup.xml, for Windows Mobile 5 and later
     hi_res_image: bool  # it also has an image declared high-resolution aware
-    test_ce_version: str  # the CE version of the device the tests install its CAB on
     systems: str  # the devices it serves, for the README tables
     systems_ce: str  # the CE versions of those devices
     readme: str  # its CAB's paragraph in the device README.txt
@@ -59,12 +59,13 @@ R_MIPS_32, R_MIPS_26, R_MIPS_HI16, R_MIPS_LO16 = 2, 4, 5, 6
 FAMILIES = {
     # R_ARM_CALL and R_ARM_JUMP24 are relative to the code itself; R_ARM_V4BX marks a bx for linkers
     # of ARMv4 code.
-    "arm": Family("arm-linux-gnueabi", 40, {R_ARM_ABS32: HIGHLOW}, frozenset({R_ARM_CALL, R_ARM_JUMP24, R_ARM_V4BX}),
+    "arm": Family("arm-linux-gnueabi", 40, frozenset({".ARM.attributes"}), {R_ARM_ABS32: HIGHLOW}, frozenset({R_ARM_CALL, R_ARM_JUMP24, R_ARM_V4BX}),
                   ("qemu-arm", "-L", "/usr/arm-linux-gnueabi")),
     # A lui's HI16 becomes a HIGHADJ, which carries the low half of its address from the LO16 that
     # completes it; j and jal keep the top 4 bits of their own address, so an image must lie within
-    # one 256 MiB region wherever it is placed.
-    "mips": Family("mipsel-linux-gnu", 8,
+    # one 256 MiB region wherever it is placed. .pdr describes each function's frame for a debugger;
+    # .mdebug.abi32 and .gnu.attributes, the ABI.
+    "mips": Family("mipsel-linux-gnu", 8, frozenset({".pdr", ".mdebug.abi32", ".gnu.attributes"}),
                    {R_MIPS_32: HIGHLOW, R_MIPS_26: MIPS_JMPADDR, R_MIPS_HI16: HIGHADJ, R_MIPS_LO16: LOW},
                    frozenset(), ("qemu-mipsel", "-L", "/usr/mipsel-linux-gnu")),
 }
@@ -81,13 +82,13 @@ ARM_SLOT = (".Lslot_{symbol}: .word __imp_{symbol}",)
 PROCESSORS = [
     # ARMv4 code, machine ARM: StrongARM has neither Thumb nor bx, so the thunk loads pc.
     Processor("ARMV4", "arm", ("-march=armv4",), 0x01C0, (".arch armv4", *ARM_STATE), ARM_THUNK_SLOT + ("ldr pc, [ip]",) + ARM_SLOT,
-              2577, ((3, 0), (4, 19)), False, False, "3.0",
+              2577, ((3, 0), (4, 19)), False, False,
               "Pocket PC 2000, Pocket PC 2002 (StrongARM, XScale)", "3.0",
               "For Windows CE 3.0 devices: Pocket PC 2000 and Pocket PC 2002, on StrongARM or XScale."),
     # ARMv4T code that interworks with Thumb, machine THUMB: from CE 4.20 (Windows Mobile 2003) the
     # system's entry points may be Thumb code, entered with bx.
     Processor("ARMV4I", "arm", ("-march=armv4t",), 0x01C2, (".arch armv4t", *ARM_STATE), ARM_THUNK_SLOT + ("ldr ip, [ip]", "bx ip") + ARM_SLOT,
-              2577, ((4, 20), (6, 99)), True, True, "5.1",
+              2577, ((4, 20), (6, 99)), True, True,
               "Windows Mobile 2003 and Second Edition, 5.0, 6 to 6.5 (XScale, ARM9, ARM11)", "4.20 to 5.2",
               "For Windows CE 4.20 and later: Windows Mobile 2003, 2003 Second Edition, 5.0 and 6, on\n"
               "    XScale, ARM9 or ARM11. It installs two programs: Display Diagnostics, and Display\n"
@@ -105,7 +106,7 @@ PROCESSORS = [
     Processor("MIPS", "mips", ("-march=mips2", "-mabi=32", "-msoft-float", "-mno-abicalls", "-G0"), 0x0166,
               (".set mips2", ".set noreorder"),
               ("lui $t9, %hi(__imp_{symbol})", "lw $t9, %lo(__imp_{symbol})($t9)", "jr $t9", "nop"),
-              4000, ((3, 0), (6, 99)), False, False, "3.0",
+              4000, ((3, 0), (6, 99)), False, False,
               "Pocket PC 2000 on MIPS (Casio Cassiopeia E-105, E-115, E-125, EM-500; NEC VR41xx)", "3.0",
               "For Windows CE 3.0 devices on MIPS: Pocket PC 2000 on the Casio Cassiopeia E-105, E-115,\n"
               "    E-125 and EM-500, and other handhelds on an NEC VR4111, VR4121 or VR4122."),
@@ -119,7 +120,7 @@ def family(processor):
 
 def cmake():
     """The rows as CMake lists: device_processors, and per processor NAME_family, NAME_compile,
-    NAME_machine, NAME_hi_res_image, NAME_test_ce_version, NAME_cab_processor; per family FAMILY_toolchain, FAMILY_runner,
+    NAME_hi_res_image; per family FAMILY_toolchain, FAMILY_runner,
     FAMILY_machines and FAMILY_relocations (the PE base relocation kinds its images hold)."""
     def quoted(words):
         return " ".join('"%s"' % word.replace("\\", "\\\\").replace('"', '\\"') for word in words)
@@ -128,8 +129,7 @@ def cmake():
              f"set(device_families {quoted(dict.fromkeys(p.family for p in PROCESSORS))})"]
     for p in PROCESSORS:
         lines += [f"set({p.name}_family {p.family})", f"set({p.name}_compile {quoted(p.compile)})",
-                  f"set({p.name}_machine 0x{p.machine:04X})", f"set({p.name}_hi_res_image {int(p.hi_res_image)})",
-                  f"set({p.name}_test_ce_version {p.test_ce_version})", f"set({p.name}_cab_processor {p.cab_processor})"]
+                  f"set({p.name}_hi_res_image {int(p.hi_res_image)})"]
     for name, f in FAMILIES.items():
         machines = ",".join(f"0x{p.machine:04X}" for p in PROCESSORS if p.family == name)
         kinds = ",".join(map(str, sorted(set(f.relocations.values()))))

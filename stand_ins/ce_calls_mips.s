@@ -13,30 +13,74 @@ callee_functions:
     .space 4 * 8
 callee_count:
     .space 4
+caller_sp:
+    .space 4
+entry_sp:
+    .space 4
+    .global EntryBrokeConvention
+EntryBrokeConvention:
+    .space 4
 
     .text
     .balign 4
     .global CallOnStack
     .type CallOnStack, @function
 CallOnStack:
-    addiu $sp, $sp, -8
-    sw $ra, 4($sp)
-    sw $s0, 0($sp)
-    move $s0, $sp
-    li $t0, -8
-    and $sp, $a2, $t0           # CE's MIPS stack is 8-byte aligned
-    addiu $sp, $sp, -16         # the entry's home area, which its caller reserves
+    addiu $sp, $sp, -48
+    sw $ra, 44($sp)
+    sw $fp, 40($sp)
+    sw $s7, 36($sp)
+    sw $s6, 32($sp)
+    sw $s5, 28($sp)
+    sw $s4, 24($sp)
+    sw $s3, 20($sp)
+    sw $s2, 16($sp)
+    sw $s1, 12($sp)
+    sw $s0, 8($sp)
+    lui $t0, %hi(caller_sp)
+    sw $sp, %lo(caller_sp)($t0)
+    li $t1, -8
+    and $t1, $a2, $t1           # CE's MIPS stack is 8-byte aligned
+    addiu $t1, $t1, -16         # the entry's home area, which its caller reserves
+    lui $t0, %hi(entry_sp)
+    sw $t1, %lo(entry_sp)($t0)
     move $t9, $a0
     lw $a0, 0($a1)
     lw $a2, 8($a1)
     lw $a3, 12($a1)
-    jalr $t9
     lw $a1, 4($a1)
-    move $sp, $s0
-    lw $s0, 0($sp)
-    lw $ra, 4($sp)
+    move $sp, $t1
+    # What the entry must preserve, marked so that a change shows.
+    .irp reg, s0, s1, s2, s3, s4, s5, s6, s7, fp
+    li $\reg, 0x5EED0000
+    .endr
+    jalr $t9
+    nop
+    lui $t0, %hi(entry_sp)
+    lw $t1, %lo(entry_sp)($t0)
+    xor $t2, $sp, $t1
+    li $t3, 0x5EED0000
+    .irp reg, s0, s1, s2, s3, s4, s5, s6, s7, fp
+    xor $t4, $\reg, $t3
+    or $t2, $t2, $t4
+    .endr
+    sltu $t2, $zero, $t2
+    lui $t0, %hi(EntryBrokeConvention)
+    sw $t2, %lo(EntryBrokeConvention)($t0)
+    lui $t0, %hi(caller_sp)
+    lw $sp, %lo(caller_sp)($t0)
+    lw $s0, 8($sp)
+    lw $s1, 12($sp)
+    lw $s2, 16($sp)
+    lw $s3, 20($sp)
+    lw $s4, 24($sp)
+    lw $s5, 28($sp)
+    lw $s6, 32($sp)
+    lw $s7, 36($sp)
+    lw $fp, 40($sp)
+    lw $ra, 44($sp)
     jr $ra
-    addiu $sp, $sp, 8
+    addiu $sp, $sp, 48
 
     .balign 4
     .global CeCallee

@@ -1,5 +1,5 @@
 // How the CE stand-in refuses what it cannot play as a device would: it says why on standard error
-// and ends with status 2, before anything of a run is printed.
+// and ends with status 2, with no exit status printed.
 #pragma once
 
 #include <cstdint>

@@ -100,9 +100,15 @@ int main(int argc, char **argv)
     unsigned char *const stackTop = g_stack + sizeof g_stack - 4;
     if (reinterpret_cast<std::uintptr_t>(stackTop) % 8 != 4)
     {
-        Fail("the entry's stack would be aligned to 8 bytes, which CE does not promise");
+        Fail("the stack top would be aligned to 8 bytes, so an ARM entry would not meet the 4-byte alignment "
+             "CE "
+             "may give it");
     }
     const int status = CallOnStack(image.entry, arguments, stackTop);
+    if (EntryBrokeConvention != 0)
+    {
+        Fail("the entry returned with another stack pointer or a changed register it must preserve");
+    }
     std::printf("exit status: %d\n", status);
     for (const std::string &line : DebugLines())
     {

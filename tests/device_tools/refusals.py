@@ -382,8 +382,9 @@ with tempfile.TemporaryDirectory() as folder:
                             f"{result.returncode}, {result.stdout!r}")
 
     # MIPS: a high half without its low half, or placed where its jumps would leave their 256 MiB region;
-    # and an image keeping its return address in the home area it owes its callees, which the
-    # stand-in's callees overwrite as CE's may (its own, built by GCC, keep out of that area).
+    # an image keeping its return address in the home area it owes its callees, which the stand-in's
+    # callees overwrite as CE's may (its own, built by GCC, keep out of that area); and one returning
+    # with its caller's stack pointer not restored.
     last_high, _ = with_relocations(lambda e: e[:-2] + (0x4000 | e[-2] | (e[-1] & 0xF) << 8).to_bytes(2, "little"),
                                     "last_high.exe", mips_image)
     home = bytearray(Path(mips_image).read_bytes())
@@ -396,10 +397,15 @@ with tempfile.TemporaryDirectory() as folder:
             home[at:at + 4] = (word & 0xFFFF0000 | 12).to_bytes(4, "little")
         at += 4
     (work / "home_area.exe").write_bytes(home)
+    # The entry's delay slot after its jr ra, addiu sp, sp, N, made to free 8 bytes too few.
+    epilogue = int.from_bytes(home[at + 4:at + 8], "little") - 8
+    (work / "stack_kept.exe").write_bytes(Path(mips_image).read_bytes()[:at + 4] + epilogue.to_bytes(4, "little")
+                                          + Path(mips_image).read_bytes()[at + 8:])
     for options, edited, said in [
         (["--base", "0x20000000"], last_high, "has no low half after it"),
         (["--base", "0x0FFFC000"], Path(mips_image), "the image at 0xFFFC000 would straddle a 256 MiB region"),
         ([], work / "home_area.exe", ""),
+        ([], work / "stack_kept.exe", "the entry returned with another stack pointer"),
     ]:
         result = run(*mips_stand_in, *options, edited)
         if result.returncode == 0 or said not in result.stderr or "exit status" in result.stdout:
