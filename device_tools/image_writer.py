@@ -2,14 +2,16 @@
 """The device image writer: makes a Windows CE image (PE32) from what GNU ld links.
 
   image_writer.py imports TARGET GX_DEF IMPORTS.s    the import thunks and slots the link needs
-  image_writer.py image TARGET GX_DEF ELF IMAGE.exe [RESOURCES.rc]
+  image_writer.py image TARGET GX_DEF ELF IMAGE.exe [RESOURCES.rc...]
                                                      the image, from the executable linked with them
 
-TARGET is a processor of processors.py, such as ARMV4 (in any case). The ELF executable is linked by image.ld at the image's base with
---emit-relocs: its sections are laid out as in the image, and its relocations say which words hold
-addresses. Any section or relocation this writer does not know is refused, never dropped.
-RESOURCES.rc, if given, describes the image's resources, one a line as in an .rc file: NAME TYPE {WORD, ...},
-each named, each WORD 16 bits.
+TARGET is a processor of processors.py, such as ARMV4 (in any case). The ELF executable is linked by
+image.ld at the image's base with --emit-relocs: its sections are laid out as in the image, and its
+relocations say which words hold addresses. Any section or relocation this writer does not know is
+refused, never dropped. Each RESOURCES.rc describes resources of the image, one a line as in an .rc
+file: NAME TYPE {WORD, ...}, each named, each WORD 16 bits; or ID ICON "FILE.ico", an icon group ID
+(a number or a name) holding the icons of FILE.ico (a path from the working folder), each an RT_ICON
+numbered from 1, as a resource compiler writes them.
 """
 import re
 import struct
@@ -23,6 +25,7 @@ SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
 HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
 RESOURCE_LANGUAGE = 0x0409  # US English, what rc writes when the script names no language
+ICON, GROUP_ICON = 3, 14  # RT_ICON and RT_GROUP_ICON, types known by number
 
 # COREDLL is imported by ordinal, as the SDK's import library does. The program formats with
 # wsprintfW; the image binds that call to ordinal 1097, COREDLL's wide print into a buffer (swprintf),
@@ -108,19 +111,43 @@ def write_imports(processor, imports, path):
         out.write("\n".join(lines) + "\n")
 
 
-def read_resources(path):
-    """The (type, name, data) of each resource RESOURCES.rc describes."""
+def read_icon(path, first_id):
+    """An .ico file's icons as RT_ICON resources numbered from first_id, and the RT_GROUP_ICON data
+    that lists them: the file's directory with each image's offset replaced by its icon's number."""
+    with open(path, "rb") as file:
+        data = file.read()
+    reserved, kind, count = struct.unpack_from("<HHH", data) if len(data) >= 6 else (0, 0, 0)
+    if reserved != 0 or kind != 1 or not count or len(data) < 6 + 16 * count:
+        raise Refusal(f"{path} is not an icon file")
+    group, icons = struct.pack("<HHH", 0, 1, count), []
+    for index in range(count):
+        *entry, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * index)
+        if offset + size > len(data):
+            raise Refusal(f"{path}'s icon {index} runs past its end ({offset} + {size} > {len(data)})")
+        icons.append((ICON, first_id + index, data[offset:offset + size]))
+        group += struct.pack("<BBBBHHIH", *entry, size, first_id + index)
+    return icons, group
+
+
+def read_resources(path, resources):
+    """resources, with the (type, name, data) of each resource RESOURCES.rc describes added."""
     word = r"\s*(?:0[xX][0-9A-Fa-f]+|[0-9]+)\s*"
-    resources = []
     with open(path, encoding="ascii") as lines:
         for number, line in enumerate(lines, 1):
             line = line.split("//")[0].strip()
+            icon = re.fullmatch(r'(\d+|[A-Za-z_]\w*)\s+ICON\s+"([^"]+)"', line)
+            if icon:
+                icons, group = read_icon(icon.group(2), 1 + sum(kind == ICON for kind, _, _ in resources))
+                name = int(icon.group(1)) if icon.group(1).isdigit() else icon.group(1)
+                resources += icons + [(GROUP_ICON, name, group)]
+                continue
             if not line:
                 continue
             match = re.fullmatch(rf"([A-Za-z_]\w*)\s+([A-Za-z_]\w*)\s*\{{((?:{word},)*{word})\}}", line)
             words = [int(w, 16) if "x" in w.lower() else int(w) for w in match.group(3).split(",")] if match else []
             if not words or max(words) > 0xFFFF:
-                raise Refusal(f"{path}:{number} is not NAME TYPE {{WORD, ...}} with 16-bit words: {line}")
+                raise Refusal(f"{path}:{number} is not NAME TYPE {{WORD, ...}} with 16-bit words, nor ID ICON "
+                              f'"FILE": {line}')
             resources.append((match.group(2), match.group(1), struct.pack(f"<{len(words)}H", *words)))
     return resources
 
@@ -205,20 +232,27 @@ def base_relocations(fields):
     return blocks
 
 
+def in_order(keys):
+    """A resource table's keys as the format orders them: names, sorted, then numbers, ascending."""
+    return sorted(k for k in keys if isinstance(k, str)) + sorted(k for k in keys if isinstance(k, int))
+
+
 def resource_directory(resources, rva):
-    """The resource tree at rva for named types and entries, one language each: the directory tables
-    (root, types, languages), then the data entries, the names (counted UTF-16) and the data."""
+    """The resource tree at rva for named or numbered types and entries, one language each: the
+    directory tables (root, types, languages), then the data entries, the names (counted UTF-16) and
+    the data."""
     types = {}
     for kind, name, data in resources:
-        types.setdefault(kind.upper(), {})[name.upper()] = data  # rc keeps names in capitals
-    names = [(kind, name) for kind in sorted(types) for name in sorted(types[kind])]
+        upper = [k.upper() if isinstance(k, str) else k for k in (kind, name)]  # rc keeps names in capitals
+        types.setdefault(upper[0], {})[upper[1]] = data
+    names = [(kind, name) for kind in in_order(types) for name in in_order(types[kind])]
     type_tables_at = 16 + 8 * len(types)
     language_tables_at = type_tables_at + sum(16 + 8 * len(entries) for entries in types.values())
     entries_at = language_tables_at + 24 * len(names)
     strings_at = entries_at + 16 * len(names)
 
     strings, string_at = b"", {}
-    for text in dict.fromkeys([*types, *(name for _, name in names)]):
+    for text in dict.fromkeys(k for k in [*in_order(types), *(name for _, name in names)] if isinstance(k, str)):
         string_at[text] = strings_at + len(strings)
         strings += struct.pack("<H", len(text)) + text.encode("utf-16-le")
     data_at = align(strings_at + len(strings), 4)
@@ -228,20 +262,22 @@ def resource_directory(resources, rva):
         entries += struct.pack("<IIII", rva + data_at + len(blobs), len(data), 0, 0)
         blobs += data.ljust(align(len(data), 4), b"\0")
 
-    def table(entries, named=True):  # no flags, time or version; named entries, or numbered ones
-        counts = (len(entries), 0) if named else (0, len(entries))
-        return struct.pack("<IIHHHH", 0, 0, 0, 0, *counts) + b"".join(struct.pack("<II", *e) for e in entries)
-
     named, subdirectory = 0x80000000, 0x80000000
+
+    def table(keys, offsets):  # no flags, time or version; the named entries, then the numbered
+        ids = [named | string_at[k] if isinstance(k, str) else k for k in keys]
+        counts = (sum(isinstance(k, str) for k in keys), sum(isinstance(k, int) for k in keys))
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, *counts) + b"".join(struct.pack("<II", *e) for e in zip(ids, offsets))
+
     root, type_tables, language_tables = [], b"", b""
-    for kind in sorted(types):
-        root.append((named | string_at[kind], subdirectory | type_tables_at + len(type_tables)))
+    for kind in in_order(types):
+        root.append(subdirectory | type_tables_at + len(type_tables))
         kind_entries = []
-        for name in sorted(types[kind]):
-            kind_entries.append((named | string_at[name], subdirectory | language_tables_at + len(language_tables)))
-            language_tables += table([(RESOURCE_LANGUAGE, entries_at + len(language_tables) // 24 * 16)], False)
-        type_tables += table(kind_entries)
-    return (table(root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
+        for name in in_order(types[kind]):
+            kind_entries.append(subdirectory | language_tables_at + len(language_tables))
+            language_tables += table([RESOURCE_LANGUAGE], [entries_at + len(language_tables) // 24 * 16])
+        type_tables += table(in_order(types[kind]), kind_entries)
+    return (table(in_order(types), root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
 
 
 def place_sections(sections, imports, layout, unloaded):
@@ -337,8 +373,8 @@ def write_image(processor, imports, elf_path, image_path, resources):
 
 
 def main(args):
-    if (len(args) not in (4, 5, 6) or args[0] != ("imports", "image", "image")[len(args) - 4]
-            or args[1].upper() not in BY_NAME):
+    if (len(args) < 4 or args[0] != "image" and len(args) != 4 or args[0] not in ("imports", "image")
+            or args[0] == "image" and len(args) < 5 or args[1].upper() not in BY_NAME):
         sys.exit(__doc__)
     processor = BY_NAME[args[1].upper()]
     try:
@@ -346,7 +382,10 @@ def main(args):
         if args[0] == "imports":
             write_imports(processor, imports, args[3])
         else:
-            write_image(processor, imports, args[3], args[4], read_resources(args[5]) if len(args) == 6 else [])
+            resources = []
+            for path in args[5:]:
+                read_resources(path, resources)
+            write_image(processor, imports, args[3], args[4], resources)
     except Refusal as refusal:
         sys.exit(f"image_writer: {refusal}")
 
