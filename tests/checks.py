@@ -1,5 +1,6 @@
 """What the Python checks share: each failed check is kept, saying what it got, and at the end every
 failure is printed and the check fails; only a check that failed nothing says it passed."""
+import struct
 import sys
 
 failures = []
@@ -9,6 +10,24 @@ def check(ok, what, *got):
     """Keeps `what` as a failure unless ok, followed by what it got, where that is given apart."""
     if not ok:
         failures.append(f"{what}: got {got[0]!r}" if got else what)
+
+
+def icon_group(found):
+    """The icons the first icon group of a {type: {id: data}} resource map lists, each as (width,
+    height, colours, bits) when its own header agrees, else as what is wrong with it."""
+    groups = found.get(14, {})  # RT_GROUP_ICON
+    data = groups[min(groups, key=str)] if groups else bytes(6)
+    icons = []
+    for index in range(struct.unpack_from("<4xH", data)[0]):
+        width, height, colours, _, _, bits, size, number = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * index)
+        icon = found.get(3, {}).get(number)  # RT_ICON
+        header = struct.unpack_from("<4xiiHH", icon) if icon and len(icon) >= 16 else None
+        if header != (width, 2 * height, 1, bits) or len(icon) != size:
+            icons.append(f"icon {number} of {width}x{height} at {bits} bits in {size} bytes is {header}, "
+                         f"{len(icon or b'')} bytes")
+        else:
+            icons.append((width, height, colours, bits))
+    return icons
 
 
 def finish(passed="", about=""):

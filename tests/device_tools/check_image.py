@@ -17,21 +17,17 @@ from pathlib import Path
 import pefile
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import check, finish
+from checks import check, finish, icon_group
 
 # The machine type, and the architecture as objdump names it (MIPS II as its first processor's).
 TARGETS = {"ARMV4": (0x01C0, "armv4"), "ARMV4I": (0x01C2, "armv4t"), "MIPS": (0x0166, "mips:6000")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
-# Each section's characteristics: code; read-only data; the imports, which the loader writes; the
-# data, with nothing in the file; the relocations, which the loader may discard. An aware image's
-# data section starts with the imports, so it has file data, and its resources are read-only.
-SECTIONS = {
-    "legacy": {".text": 0x60000020, ".rdata": 0x40000040, ".idata": 0xC0000040, ".data": 0xC0000080,
-               ".reloc": 0x42000040},
-    "hi-res-aware": {".text": 0x60000020, ".rdata": 0x40000040, ".data": 0xC0000040, ".rsrc": 0x40000040,
-                     ".reloc": 0x42000040},
-}
+# Each section's characteristics: code; read-only data; the data, starting with the imports, which
+# the loader writes; the resources, read-only; the relocations, which the loader may discard.
+SECTIONS = {".text": 0x60000020, ".rdata": 0x40000040, ".data": 0xC0000040, ".rsrc": 0x40000040, ".reloc": 0x42000040}
+# The program's icon as the Pocket PC shell shows it: 16 and 32 pixels, 16 colours.
+ICONS = [(16, 16, 16, 4), (32, 32, 16, 4)]
 PADDING, LOW, HIGHLOW, HIGHADJ, JMPADDR = 0, 2, 3, 4, 5
 # Which base relocation moves the field each kind of the link's relocations fills with an address:
 # a MIPS lui takes the high half, adjusted for the signed low half its pair adds.
@@ -56,22 +52,29 @@ subsystem = (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion)
 check(subsystem <= (4, 20), f"subsystem version {subsystem}, above 4.20")
 # The resource that makes Windows Mobile 2003 Second Edition and later give a program the display as it is.
 tree = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
-resources = [(str(kind.name), str(name.name), language.id,
+resources = [(str(kind.name or kind.id), name.name and str(name.name) or name.id, language.id,
               pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
               if hasattr(language, "data") else "a subdirectory")
              for kind in tree for name in kind.directory.entries for language in name.directory.entries]
-check(resources == ([("CEUX", "HI_RES_AWARE", 0x0409, b"\x01\x00")] if view == "hi-res-aware" else []),
-      f"resources {resources}")
-# Each table counts its named entries apart from its numbered ones: types and names by name, languages by id.
+named = [r for r in resources if not r[0].isdigit()]
+check(named == ([("CEUX", "HI_RES_AWARE", 0x0409, b"\x01\x00")] if view == "hi-res-aware" else []), f"resources {named}")
+numbered = {int(kind): {} for kind, _, _, _ in resources if kind.isdigit()}
+for kind, name, _, data in (r for r in resources if r[0].isdigit()):
+    numbered[int(kind)][name] = data
+check(icon_group(numbered) == ICONS and list(numbered.get(3, {})) == [1, 2], "icons", icon_group(numbered))
+# Each table counts its named entries apart from its numbered ones, languages by id: the root's named
+# type first, the aware image's; then the icons, their group, and each entry's language.
 tables = [pe.DIRECTORY_ENTRY_RESOURCE.struct] if tree else []
 tables += [kind.directory.struct for kind in tree] + [name.directory.struct for kind in tree for name in kind.directory.entries]
 counts = [(table.NumberOfNamedEntries, table.NumberOfIdEntries) for table in tables]
-check(counts == ([(1, 0), (1, 0), (0, 1)] if tree else []), f"resource tables' named and numbered entries {counts}")
+aware = view == "hi-res-aware"
+check(counts == [(int(aware), 2)] + [(1, 0)] * aware + [(0, 2), (0, 1)] + [(0, 1)] * (3 + aware),
+      f"resource tables' named and numbered entries {counts}")
 check(optional.ImageBase == 0x10000, f"image base 0x{optional.ImageBase:X}")
 # EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED | LOCAL_SYMS_STRIPPED | 32BIT_MACHINE
 check(header.Characteristics == 0x010E, f"COFF characteristics 0x{header.Characteristics:04X}")
 sections = {s.Name.rstrip(b"\0").decode(): s for s in pe.sections}
-check({name: s.Characteristics for name, s in sections.items()} == SECTIONS[view],
+check({name: s.Characteristics for name, s in sections.items()} == SECTIONS,
       f"sections {[(name, hex(s.Characteristics)) for name, s in sections.items()]}")
 
 

@@ -214,7 +214,7 @@ with tempfile.TemporaryDirectory() as folder:
         ([], image_with(24, 0x20B, 2), "not a PE32 image for the Windows CE GUI subsystem"),  # PE32+
         ([], image_with(24 + 92, 15), "the optional header holds 15 data directories, not the 16 a CE loader reads"),
         (["--base", "0x20000000"], image_with(24 + 96 + 8 * 5 + 4, 0), "the image has no base relocations, so it cannot be placed at 0x20000000"),
-        ([], image_with(24 + 60, 0x1000), "the headers lie outside the file or the image"),
+        ([], image_with(24 + 60, 0x2000), "the headers lie outside the file or the image"),
         ([], image_with(0, 0x4550, 4, 0x400), "a section lies outside the file or the image"),
         ([], image_with(24 + 224 + 12, size - 4), "a section lies outside the file or the image"),  # its address
         (["--screen", "480x320"], image, "--screen 480x320: the stand-in models 240x320 and its whole multiples, such as 480x640"),

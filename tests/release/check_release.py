@@ -18,7 +18,7 @@ from pathlib import Path
 import pefile
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
-from checks import check, finish
+from checks import check, finish, icon_group
 
 zip_path, bits, version, gx_def_path, expected = sys.argv[1:]
 # What each pitch is and how the words are written: wrong, a user previewing a handheld gets its
@@ -38,6 +38,7 @@ ALLOWED_IMPORTS = {
 }
 FILE_TYPE = {"DisplayDiagnostics.exe": 1, "GX.dll": 2}  # VFT_APP, VFT_DLL
 RT_VERSION, RT_MANIFEST = pefile.RESOURCE_TYPE["RT_VERSION"], pefile.RESOURCE_TYPE["RT_MANIFEST"]
+RT_ICON, RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_ICON"], pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
 SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
@@ -146,7 +147,10 @@ for name in ("DisplayDiagnostics.exe", "GX.dll"):
           f"{name}'s subsystem", pe.OPTIONAL_HEADER.Subsystem)
     gx_imports = sorted(i.name.decode() for i in imports["gx.dll"].imports) if "gx.dll" in imports else []
     check(gx_imports == gx_names, f"{name}'s imports from GX.dll", gx_imports)
-    check(set(found) == {RT_VERSION, RT_MANIFEST}, f"{name}'s resource types", sorted(found))
+    check(set(found) == {RT_VERSION, RT_MANIFEST, RT_ICON, RT_GROUP_ICON}, f"{name}'s resource types", sorted(found))
+    # The program's icon, its first group: 16 and 32 pixels at 16 colours, 48 at 32 bits for Explorer.
+    check(icon_group(found) == [(16, 16, 16, 4), (32, 32, 16, 4), (48, 48, 0, 32)] and
+          sorted(found.get(RT_ICON, {})) == [1, 2, 3], f"{name}'s icons", icon_group(found))
     # Windows reads an exe's manifest only as resource 1.
     manifests = found.get(RT_MANIFEST, {})
     check(list(manifests) == [1], f"{name}'s manifest resource IDs", list(manifests))
