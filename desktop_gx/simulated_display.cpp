@@ -7,6 +7,10 @@ namespace
 
 constexpr int kSimulationWords = 7;
 
+constexpr DeviceProfile kProfiles[] = {
+#include "device_profiles.inc"
+};
+
 struct WordReading
 {
     SimulationFault fault;
@@ -91,6 +95,8 @@ const wchar_t *Expected(SimulationFault fault)
         return L"the end was expected after the seventh word";
     case SimulationFault::OutOfRange:
         return L"the word does not fit in 32 bits";
+    case SimulationFault::UnknownProfile:
+        return L"no device profile is named so; the profiles are ";
     case SimulationFault::None:
         break;
     }
@@ -110,6 +116,16 @@ class LineWriter
             *next_++ = *text++;
         }
         *next_ = 0;
+        return *this;
+    }
+
+    LineWriter &operator<<(const char *text) // ASCII
+    {
+        for (; *text != 0; ++text)
+        {
+            const wchar_t ch[2] = {static_cast<wchar_t>(*text), 0};
+            *this << ch;
+        }
         return *this;
     }
 
@@ -135,6 +151,23 @@ class LineWriter
 
 SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &display)
 {
+    if ((*text >= L'a' && *text <= L'z') || (*text >= L'A' && *text <= L'Z'))
+    {
+        for (const DeviceProfile &profile : kProfiles)
+        {
+            std::size_t i = 0;
+            while (profile.name[i] != 0 && static_cast<wchar_t>(profile.name[i]) == text[i])
+            {
+                ++i;
+            }
+            if (profile.name[i] == 0 && text[i] == 0)
+            {
+                display = profile.display;
+                return {SimulationFault::None, i};
+            }
+        }
+        return {SimulationFault::UnknownProfile, 0};
+    }
     DWORD words[kSimulationWords] = {};
     const wchar_t *cursor = text;
     for (int i = 0; i < kSimulationWords; ++i)
@@ -169,5 +202,13 @@ void DescribeMalformedSimulation(const wchar_t *text, SimulationReading reading,
     {
         out << L"character " << reading.position + 1;
     }
-    out << L": " << Expected(reading.fault) << L"\n";
+    out << L": " << Expected(reading.fault);
+    if (reading.fault == SimulationFault::UnknownProfile)
+    {
+        for (const DeviceProfile &profile : kProfiles)
+        {
+            out << (&profile == kProfiles ? L"" : L", ") << profile.name;
+        }
+    }
+    out << L"\n";
 }

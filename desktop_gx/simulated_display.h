@@ -20,13 +20,22 @@ struct SimulatedDisplay
     int isDRAMBuffer;
 };
 
+// A handheld's display as a public source reports it, previewed by its name: the rows of
+// device_profiles.inc, which the build makes from device_profiles.txt.
+struct DeviceProfile
+{
+    const char *name;
+    SimulatedDisplay display;
+};
+
 enum class SimulationFault
 {
     None,
     ExpectedDigit,
-    ExpectedComma, // after the first six words
-    ExpectedEnd,   // after the seventh word
-    OutOfRange,    // beyond a signed or unsigned 32-bit word
+    ExpectedComma,  // after the first six words
+    ExpectedEnd,    // after the seventh word
+    OutOfRange,     // beyond a signed or unsigned 32-bit word
+    UnknownProfile, // a name that no profile has
 };
 
 struct SimulationReading
@@ -36,8 +45,9 @@ struct SimulationReading
 };
 
 // Reads "width,height,xpitch,ypitch,bpp,format,dram": the record's six words in its order, then the
-// DRAM-buffer flag. Each word is decimal or 0x hexadecimal, optionally negative, within 32 bits.
-// Fills display only when the whole text is read.
+// DRAM-buffer flag. Each word is decimal or 0x hexadecimal, optionally negative, within 32 bits. Or,
+// starting with a letter, a profile's name, such as "ipaq-h3600". Fills display only when the whole
+// text is read.
 SimulationReading ParseSimulatedDisplay(const wchar_t *text, SimulatedDisplay &display);
 
 // The reason GX.dll gives for refusing a malformed simulation, one line such as

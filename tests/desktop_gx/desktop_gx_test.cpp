@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
+#include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -113,6 +116,52 @@ TEST(SimulatedDisplay, SaysWhereAndWhyAValueIsRefused)
         DescribeMalformedSimulation(c.text, reading, line, std::size(line));
         EXPECT_EQ(std::wstring(line), std::wstring(L"GX.dll: GX_SIMULATED_DISPLAY=\"") + c.text +
                                           L"\" is malformed at " + c.reason + L"\n");
+    }
+}
+
+// Each row of the profile table read here on its own: a name whose values are all given previews
+// exactly them; a name with a value no source gives, or no row at all, is refused, listing the names.
+TEST(SimulatedDisplay, EachProfileOfTheTablePreviewsItsValuesAndNoOtherNameIsTaken)
+{
+    std::ifstream table(DEVICE_PROFILES_TABLE);
+    const std::regex row(R"(([a-z][a-z0-9-]*) \| [^|]* \| (.*) \| (yes|no|\?) \| .*)");
+    std::wstring names;
+    std::vector<std::wstring> refused = {L"ipaq-h9999", L"IPAQ-H3600", L"ipaq-h3600x"};
+    for (std::string line; std::getline(table, line);)
+    {
+        std::smatch cells;
+        if (!std::regex_match(line, cells, row))
+        {
+            continue;
+        }
+        const std::wstring name(cells[1].first, cells[1].second);
+        const std::string words = std::regex_replace(cells[2].str(), std::regex(" \\| "), ",") + "," +
+                                  (cells[3] == "yes"  ? "1"
+                                   : cells[3] == "no" ? "0"
+                                                      : "?");
+        if (words.find('?') != std::string::npos)
+        {
+            refused.push_back(name);
+            continue;
+        }
+        names += (names.empty() ? L"" : L", ") + name;
+        SimulatedDisplay byName = {};
+        SimulatedDisplay byWords = {};
+        ParseSimulatedDisplay(std::wstring(words.begin(), words.end()).c_str(), byWords);
+        EXPECT_EQ(static_cast<int>(ParseSimulatedDisplay(name.c_str(), byName).fault), 0) << cells[1];
+        EXPECT_EQ(std::memcmp(&byName, &byWords, sizeof byName), 0) << cells[1] << " is not " << words;
+    }
+    EXPECT_FALSE(names.empty()) << "no profile read from " << DEVICE_PROFILES_TABLE;
+    for (const std::wstring &name : refused)
+    {
+        SimulatedDisplay display = {};
+        wchar_t line[kReasonCapacity];
+        DescribeMalformedSimulation(name.c_str(), ParseSimulatedDisplay(name.c_str(), display), line,
+                                    std::size(line));
+        std::wstring expected = L"GX.dll: GX_SIMULATED_DISPLAY=\"" + name;
+        expected +=
+            L"\" is malformed at character 1: no device profile is named so; the profiles are " + names;
+        EXPECT_EQ(std::wstring(line), expected + L"\n");
     }
 }
 
