@@ -5,14 +5,19 @@
                                          (written only when they change)
   device_profiles.py markdown TABLE      the table of docs/devices.md
 
-A row that is not ten columns, a value that is not a number or "?", a DRAM answer that is not yes,
-no or ?, or a name used twice is refused, naming the line.
+A row that is not ten columns, a value that is not a number of its field's 32 bits (decimal with no
+leading zero, or 0x hexadecimal) or "?", a DRAM answer that is not yes, no or ?, or a name used twice
+is refused, naming the line.
 """
 import re
 import sys
 from pathlib import Path
 
-NUMBER = re.compile(r"-?(0x[0-9A-Fa-f]+|[0-9]+)")
+NUMBER = re.compile(r"-?(0x[0-9A-Fa-f]+|0|[1-9][0-9]*)")
+# Each value's range: width and height unsigned, the pitches and bits per pixel signed, the format
+# unsigned, as GXDisplayProperties holds them.
+UNSIGNED, SIGNED = range(0, 2**32), range(-2**31, 2**31)
+RANGES = [UNSIGNED, UNSIGNED, SIGNED, SIGNED, SIGNED, UNSIGNED]
 NAME = re.compile(r"[a-z][a-z0-9-]*")
 DRAM = {"yes": 1, "no": 0, "?": None}
 
@@ -25,7 +30,7 @@ def read(path):
             continue
         cells = [cell.strip() for cell in line.split(" | ")]
         if (len(cells) != 10 or not NAME.fullmatch(cells[0]) or cells[8] not in DRAM
-                or any(not NUMBER.fullmatch(c) and c != "?" for c in cells[2:8])):
+                or any(c != "?" and not (NUMBER.fullmatch(c) and int(c, 0) in r) for c, r in zip(cells[2:8], RANGES))):
             sys.exit(f"device_profiles: {path}:{number} is not a row of the table: {line}")
         if cells[0] in (row[0] for row in rows):
             sys.exit(f"device_profiles: {path}:{number} names {cells[0]} again")

@@ -41,7 +41,7 @@ enum class SimulationFault
 struct SimulationReading
 {
     SimulationFault fault;
-    std::size_t position; // of the first character that does not fit, counted from 0
+    std::size_t position; // of the first character that does not fit, counted from 0; 0 for a name
 };
 
 // Reads "width,height,xpitch,ypitch,bpp,format,dram": the record's six words in its order, then the

@@ -114,8 +114,11 @@ def write_imports(processor, imports, path):
 def read_icon(path, first_id):
     """An .ico file's icons as RT_ICON resources numbered from first_id, and the RT_GROUP_ICON data
     that lists them: the file's directory with each image's offset replaced by its icon's number."""
-    with open(path, "rb") as file:
-        data = file.read()
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+    except OSError as error:
+        raise Refusal(f"{path} cannot be read: {error.strerror}") from None
     reserved, kind, count = struct.unpack_from("<HHH", data) if len(data) >= 6 else (0, 0, 0)
     if reserved != 0 or kind != 1 or not count or len(data) < 6 + 16 * count:
         raise Refusal(f"{path} is not an icon file")
@@ -137,8 +140,11 @@ def read_resources(path, resources):
             line = line.split("//")[0].strip()
             icon = re.fullmatch(r'(\d+|[A-Za-z_]\w*)\s+ICON\s+"([^"]+)"', line)
             if icon:
+                name = int(icon.group(1)) if icon.group(1).isdigit() else icon.group(1).upper()
+                taken = [other for kind, other, _ in resources if kind == GROUP_ICON]
+                if name in taken or isinstance(name, int) and not 0 < name <= 0xFFFF:
+                    raise Refusal(f"{path}:{number} names icon group {icon.group(1)} again, or as no 16-bit id: {line}")
                 icons, group = read_icon(icon.group(2), 1 + sum(kind == ICON for kind, _, _ in resources))
-                name = int(icon.group(1)) if icon.group(1).isdigit() else icon.group(1)
                 resources += icons + [(GROUP_ICON, name, group)]
                 continue
             if not line:

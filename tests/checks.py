@@ -16,7 +16,8 @@ def icon_group(found):
     """The icons the first icon group of a {type: {id: data}} resource map lists, each as (width,
     height, colours, bits) when its own header agrees, else as what is wrong with it."""
     groups = found.get(14, {})  # RT_GROUP_ICON
-    data = groups[min(groups, key=str)] if groups else bytes(6)
+    first = min(groups, key=lambda key: (isinstance(key, int), str(key) if isinstance(key, str) else key), default=None)
+    data = groups[first] if groups else bytes(6)  # a loader's first: names before numbers, in order
     icons = []
     for index in range(struct.unpack_from("<4xH", data)[0]):
         width, height, colours, _, _, bits, size, number = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * index)

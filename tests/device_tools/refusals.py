@@ -178,7 +178,9 @@ with tempfile.TemporaryDirectory() as folder:
 
     # A resource description the writer cannot write, and what it must say of it.
     for line, said in [("HI_RES_AWARE CEUX {65536}", ":1 is not NAME TYPE {WORD, ...} with 16-bit words"),
-                       ("1 CEUX {1}", ":1 is not NAME TYPE"), ("HI_RES_AWARE CEUX {}", ":1 is not NAME TYPE")]:
+                       ("1 CEUX {1}", ":1 is not NAME TYPE"), ("HI_RES_AWARE CEUX {}", ":1 is not NAME TYPE"),
+                       ('65536 ICON "a.ico"', ":1 names icon group 65536 again, or as no 16-bit id"),
+                       ('1 ICON "no such file.ico"', "no such file.ico cannot be read")]:
         (work / "refused.rc").write_text(line + "\n")
         result = run("/usr/bin/python3", writer, "image", "armv4", gx_def, elf, work / "refused.exe", work / "refused.rc")
         if result.returncode == 0 or said not in result.stderr:
