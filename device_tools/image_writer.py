@@ -18,10 +18,9 @@ import struct
 import sys
 from collections import namedtuple
 
-from processors import BY_NAME, HIGHADJ, LOW, family
+from processors import BY_NAME, HIGHADJ, LOW, Shape, family
 
 IMAGE_BASE = 0x10000  # where CE loads an exe, in its process slot
-SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
 HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
 RESOURCE_LANGUAGE = 0x0409  # US English, what rc writes when the script names no language
@@ -31,6 +30,11 @@ ICON, GROUP_ICON = 3, 14  # RT_ICON and RT_GROUP_ICON, types known by number
 # wsprintfW; the image binds that call to ordinal 1097, COREDLL's wide print into a buffer (swprintf),
 # which takes the same (buffer, format, ...) arguments and writes the same text for %d and %s.
 COREDLL = ("COREDLL.dll", [("MessageBoxW", 858), ("wsprintfW", 1097)])
+# How the program calls each import, by the symbol it calls: what a thunk that changes the calling
+# convention needs. The formatter is given the buffer, the format and the report's six values.
+SHAPES = {"MessageBoxW": Shape(4), "wsprintfW": Shape(8), "_Z13GXOpenDisplayP6HWND__m": Shape(2),
+          "_Z22GXGetDisplayPropertiesv": Shape(0, returns_record=True), "_Z21GXIsDisplayDRAMBufferv": Shape(0),
+          "_Z14GXCloseDisplayv": Shape(0)}
 
 # (PE section, the ELF sections it holds, characteristics): code, read-only data, imports, data.
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
@@ -49,9 +53,9 @@ LAYOUT_WITH_RESOURCES = LAYOUT[:2] + [(".data", [".idata", ".data", ".bss"], INI
 # Besides those the family's row names.
 UNLOADED = {"", ".symtab", ".strtab", ".shstrtab", ".comment", ".note.GNU-stack"}
 
-SHT_NOBITS, SHT_REL, SHF_ALLOC = 8, 9, 0x2
+SHT_RELA, SHT_NOBITS, SHT_REL, SHF_ALLOC = 4, 8, 9, 0x2
 
-Section = namedtuple("Section", "name type flags address size data target")  # target: a REL section's
+Section = namedtuple("Section", "name type flags address size data target")  # target: a relocation section's
 
 # The PE headers the writer fills in, field by field as the format lays them out (names as Microsoft's).
 FILE_HEADER = [("Machine", "H"), ("NumberOfSections", "H"), ("TimeDateStamp", "I"), ("PointerToSymbolTable", "I"),
@@ -102,11 +106,13 @@ def write_imports(processor, imports, path):
     lines = [*processor.thunk_preamble, '.section .note.GNU-stack, "", %progbits', ".text"]
     for _, functions in imports:
         for symbol, _ in functions:
+            if symbol not in SHAPES:
+                raise Refusal(f"the import {symbol} has no shape: how many argument words, whether it returns a record")
             lines += [".balign 4", f".global {symbol}", f".type {symbol}, %function", f"{symbol}:",
-                      *(line.format(symbol=symbol) for line in processor.thunk)]
+                      *processor.thunk(symbol, SHAPES[symbol])]
     lines += ['.section .idata, "aw"', ".balign 4"]
     for _, functions in imports:
-        lines += [f"__imp_{symbol}: .word 0" for symbol, _ in functions] + [".word 0"]
+        lines += [f"__imp_{symbol}: .4byte 0" for symbol, _ in functions] + [".4byte 0"]  # .word is 16 bits on SH
     with open(path, "w", encoding="ascii") as out:
         out.write("\n".join(lines) + "\n")
 
@@ -180,10 +186,12 @@ def address_fields(sections, processor):
     """(address, base relocation kind, its parameter or None) of each field that holds an address
     or a part of one, from the link's relocations."""
     relocation_kinds, fields = family(processor).relocations, []
-    # Only the relocations of loaded sections: those of debugging information are not in the image.
-    for relocations in (s for s in sections if s.type == SHT_REL and sections[s.target].flags & SHF_ALLOC):
+    # Only the relocations of loaded sections: those of debugging information are not in the image. A
+    # RELA entry's addend follows: the address is in the field all the same, as the link wrote it.
+    for relocations in (s for s in sections if s.type in (SHT_REL, SHT_RELA) and sections[s.target].flags & SHF_ALLOC):
         code = sections[relocations.target]
-        table = list(struct.iter_unpack("<II", relocations.data))
+        entry = "<II" if relocations.type == SHT_REL else "<IIi"
+        table = [unpacked[:2] for unpacked in struct.iter_unpack(entry, relocations.data)]
         for index, (address, info) in enumerate(table):
             kind = relocation_kinds.get(info & 0xFF)
             if kind is None and info & 0xFF not in family(processor).position_independent:
@@ -286,18 +294,18 @@ def resource_directory(resources, rva):
     return (table(in_order(types), root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
 
 
-def place_sections(sections, imports, layout, unloaded):
+def place_sections(sections, imports, layout, unloaded, alignment):
     """The image's sections as (name, rva, virtual size, contents, characteristics), the import
     directory and IAT as (rva, size), and the first page after the sections."""
     by_name = {s.name: s for s in sections}
     for s in sections:
         if s.flags & SHF_ALLOC and not any(s.name in held for _, held, _ in layout):
             raise Refusal(f"the ELF section {s.name} has no place in the image")
-        if (not s.flags & SHF_ALLOC and s.type != SHT_REL and s.name not in UNLOADED | unloaded
+        if (not s.flags & SHF_ALLOC and s.type not in (SHT_REL, SHT_RELA) and s.name not in UNLOADED | unloaded
                 and not s.name.startswith(".debug_")):
             raise Refusal(f"the ELF section {s.name} is not known")
     placed, directories = [], {}
-    free_rva = SECTION_ALIGNMENT  # the first page holds the headers
+    free_rva = alignment  # the first page holds the headers
     for name, held, characteristics in layout:
         parts = [by_name[n] for n in held if n in by_name and by_name[n].size > 0]
         if not parts:
@@ -318,22 +326,23 @@ def place_sections(sections, imports, layout, unloaded):
             size = max(size, len(tables))
         if not contents:
             characteristics = characteristics & ~INITIALIZED | UNINITIALIZED
-        if rva < free_rva or rva % SECTION_ALIGNMENT:
+        if rva < free_rva or rva % alignment:
             raise Refusal(f"{name} at 0x{rva:X} does not start a free page")
-        free_rva = align(rva + size, SECTION_ALIGNMENT)
+        free_rva = align(rva + size, alignment)
         placed.append((name, rva, size, contents, characteristics))
     return placed, directories, free_rva
 
 
 def write_image(processor, imports, elf_path, image_path, resources):
     entry, sections = read_elf(elf_path, processor)
+    alignment = family(processor).section_alignment
     placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT,
-                                                    family(processor).unloaded_sections)
+                                                    family(processor).unloaded_sections, alignment)
     if resources:
         tree = resource_directory(resources, reloc_rva)
         placed.append((".rsrc", reloc_rva, len(tree), tree, INITIALIZED | READ))
         directories["resource"] = (reloc_rva, len(tree))
-        reloc_rva = align(reloc_rva + len(tree), SECTION_ALIGNMENT)
+        reloc_rva = align(reloc_rva + len(tree), alignment)
     relocations = base_relocations([(address - IMAGE_BASE, kind, parameter)
                                     for address, kind, parameter in address_fields(sections, processor)])
     placed.append((".reloc", reloc_rva, len(relocations), relocations, INITIALIZED | DISCARDABLE | READ))
@@ -360,9 +369,9 @@ def write_image(processor, imports, elf_path, image_path, resources):
         OPTIONAL_HEADER, Magic=0x10B, SizeOfCode=total(CODE), SizeOfInitializedData=total(INITIALIZED),
         SizeOfUninitializedData=sum(size for _, _, size, _, flags in placed if flags & UNINITIALIZED),
         AddressOfEntryPoint=entry - IMAGE_BASE, BaseOfCode=placed[0][1], BaseOfData=data_rva, ImageBase=IMAGE_BASE,
-        SectionAlignment=SECTION_ALIGNMENT, FileAlignment=FILE_ALIGNMENT,
+        SectionAlignment=alignment, FileAlignment=FILE_ALIGNMENT,
         MajorOperatingSystemVersion=3, MajorSubsystemVersion=3,  # CE 3.0 and later
-        SizeOfImage=align(reloc_rva + len(relocations), SECTION_ALIGNMENT), SizeOfHeaders=HEADERS_SIZE,
+        SizeOfImage=align(reloc_rva + len(relocations), alignment), SizeOfHeaders=HEADERS_SIZE,
         Subsystem=9,  # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
         SizeOfStackReserve=0x10000, SizeOfStackCommit=0x1000, SizeOfHeapReserve=0x100000, SizeOfHeapCommit=0x1000,
         NumberOfRvaAndSizes=len(directory))

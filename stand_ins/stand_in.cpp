@@ -15,13 +15,13 @@
 #include "refusal.h"
 #include "stand_in_dlls.h"
 
-#include <cctype>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,21 +35,49 @@ alignas(8) unsigned char g_stack[64 * 1024];
 constexpr std::uintptr_t kShowWindow = 5; // SW_SHOW
 const char16_t kEmptyCommandLine[] = u"";
 
+// A number of at most four digits at text, which moves past it; 0 if there is none.
+unsigned Dimension(const char *&text)
+{
+    unsigned value = 0;
+    for (const char *start = text; *text >= '0' && *text <= '9' && text - start < 4; ++text)
+    {
+        value = value * 10 + static_cast<unsigned>(*text - '0');
+    }
+    return value;
+}
+
 // A screen of WIDTHxHEIGHT, 16 bits per pixel in 5-6-5, written directly, like the classic handheld's.
 // Only whole multiples of 240x320 (480x640 on VGA devices): the emulation scales 240x320 to them.
 SimulatedDisplay ScreenOf(const char *text)
 {
-    unsigned width = 0;
-    unsigned height = 0;
-    char after = 0;
-    if (std::isdigit(static_cast<unsigned char>(*text)) == 0 ||
-        std::sscanf(text, "%4ux%4u%c", &width, &height, &after) != 2 || width == 0 || width % 240 != 0 ||
-        height != width / 240 * 320)
+    const char *next = text;
+    const unsigned width = Dimension(next);
+    const unsigned height = *next == 'x' ? Dimension(++next) : 0;
+    if (*next != '\0' || width == 0 || width % 240 != 0 || height != width / 240 * 320)
     {
         Fail(std::string("--screen ") + text +
              ": the stand-in models 240x320 and its whole multiples, such as 480x640");
     }
     return {{width, height, 2, static_cast<LONG>(2 * width), 16, kfDirect | kfDirect565}, 0};
+}
+
+// The whole of the file at path, read with the system's own calls, which every stand-in has.
+std::vector<unsigned char> FileBytes(const char *path)
+{
+    const int file = open(path, O_RDONLY);
+    std::vector<unsigned char> bytes;
+    unsigned char block[4096];
+    ssize_t got = 0;
+    while (file >= 0 && (got = read(file, block, sizeof block)) > 0)
+    {
+        bytes.insert(bytes.end(), block, block + got);
+    }
+    if (file < 0 || got < 0)
+    {
+        Fail(std::string("cannot read ") + path);
+    }
+    close(file);
+    return bytes;
 }
 
 } // namespace
@@ -86,12 +114,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: wince_stand_in [--base ADDRESS] [--screen WIDTHxHEIGHT] IMAGE.exe\n");
         return 2;
     }
-    std::ifstream file(argv[argc - 1], std::ios::binary);
-    if (!file)
-    {
-        Fail(std::string("cannot read ") + argv[argc - 1]);
-    }
-    const LoadedImage image = LoadImage({std::istreambuf_iterator<char>(file), {}}, base);
+    const LoadedImage image = LoadImage(FileBytes(argv[argc - 1]), base);
     SetDevice(screen,
               screen.properties.cxWidth > kHandheld.properties.cxWidth && !image.isHighResolutionAware);
 

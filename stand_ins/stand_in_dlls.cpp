@@ -106,6 +106,15 @@ int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT uT
 namespace
 {
 
+// GXGetDisplayProperties as CE calls it: the caller passes the record's address first and gets it
+// back, as every CE processor's convention returns a record this size. GCC's own convention for a
+// function returning the record differs from CE's on SH.
+GXDisplayProperties *GetDisplayPropertiesInto(GXDisplayProperties *record)
+{
+    *record = GXGetDisplayProperties();
+    return record;
+}
+
 // What the stand-in exports. The names are typed here, not read from gx.def, so that a wrong line
 // there is caught rather than agreed with. wsprintfW is our formatter, the one the tests check.
 struct Export
@@ -121,7 +130,7 @@ const Export kExports[] = {
     {"COREDLL.dll", 1097, nullptr, reinterpret_cast<std::uintptr_t>(&wsprintfW)},
     {"GX.dll", 0, "?GXOpenDisplay@@YAHPAUHWND__@@K@Z", reinterpret_cast<std::uintptr_t>(&GXOpenDisplay)},
     {"GX.dll", 0, "?GXGetDisplayProperties@@YA?AUGXDisplayProperties@@XZ",
-     reinterpret_cast<std::uintptr_t>(&GXGetDisplayProperties)},
+     reinterpret_cast<std::uintptr_t>(&GetDisplayPropertiesInto)},
     {"GX.dll", 0, "?GXIsDisplayDRAMBuffer@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXIsDisplayDRAMBuffer)},
     {"GX.dll", 0, "?GXCloseDisplay@@YAHXZ", reinterpret_cast<std::uintptr_t>(&GXCloseDisplay)},
 };

@@ -21,12 +21,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import check, finish
 
-# The processor type each CAB names (Microsoft's: StrongARM for every ARM device, MIPS R4000), and
-# the first system of its devices: Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20). Never
-# lower for MIPS: 4000 also matches the CE 2.x palm-size PCs, whose MIPS cannot run MIPS II code.
+# The processor type each CAB names (Microsoft's: StrongARM for every ARM device, MIPS R4000, Hitachi
+# SH3, which Pocket PC 2000's SH3 CABs name rather than 103), and the first system of its devices:
+# Pocket PC 2000 (CE 3.0), Windows Mobile 2003 (CE 4.20). Never lower for MIPS: 4000 also matches
+# the CE 2.x palm-size PCs, whose MIPS cannot run MIPS II code.
 # The ARMV4I CAB must reach the last Windows Mobile, 6.5 (CE 5.2); builds are not restricted.
-PROCESSOR = {"ARMV4": 2577, "ARMV4I": 2577, "MIPS": 4000}
-FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20), "MIPS": (3, 0)}
+PROCESSOR = {"ARMV4": 2577, "ARMV4I": 2577, "MIPS": 4000, "SH3": 10003}
+FIRST = {"ARMV4": (3, 0), "ARMV4I": (4, 20), "MIPS": (3, 0), "SH3": (3, 0)}
 LAST_WINDOWS_MOBILE = (5, 2)
 INSTALL_DIR = ("Program Files", "Display Diagnostics")
 # Which device refuses which CAB, which image to copy, how to read the two VGA boxes, where a Pocket

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Checks a device image as a Windows CE loader and a processor of its target would take it: its
 headers, sections, imports and base relocations, and that its code is the linked code, with nothing
-newer than the target's architecture (on ARM, no Thumb code; on MIPS, no FPU).
+newer than the target's architecture (on ARM, no Thumb code; on MIPS and SH-3, no FPU).
 
 Usage: check_image.py TARGET OBJDUMP OBJCOPY READELF GX_DEF IMAGE ELF VIEW
-TARGET is ARMV4, ARMV4I or MIPS; ELF is the executable the image was written from. VIEW is legacy,
+TARGET is ARMV4, ARMV4I, MIPS or SH3; ELF is the executable the image was written from. VIEW is legacy,
 or hi-res-aware for an image that declares itself high-resolution aware.
 """
 import re
@@ -19,8 +19,10 @@ import pefile
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import check, finish, icon_group
 
-# The machine type, and the architecture as objdump names it (MIPS II as its first processor's).
-TARGETS = {"ARMV4": (0x01C0, "armv4"), "ARMV4I": (0x01C2, "armv4t"), "MIPS": (0x0166, "mips:6000")}
+# The machine type, the architecture as objdump names it (MIPS II as its first processor's), and the
+# section alignment: the page of the target's CE.
+TARGETS = {"ARMV4": (0x01C0, "armv4", 0x1000), "ARMV4I": (0x01C2, "armv4t", 0x1000),
+           "MIPS": (0x0166, "mips:6000", 0x1000), "SH3": (0x01A2, "sh3", 0x400)}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 # Each section's characteristics: code; read-only data; the data, starting with the imports, which
@@ -31,11 +33,12 @@ ICONS = [(16, 16, 16, 4), (32, 32, 16, 4)]
 PADDING, LOW, HIGHLOW, HIGHADJ, JMPADDR = 0, 2, 3, 4, 5
 # Which base relocation moves the field each kind of the link's relocations fills with an address:
 # a MIPS lui takes the high half, adjusted for the signed low half its pair adds.
-RELOCATED = {"R_ARM_ABS32": HIGHLOW, "R_MIPS_32": HIGHLOW, "R_MIPS_26": JMPADDR, "R_MIPS_HI16": HIGHADJ,
+RELOCATED = {"R_ARM_ABS32": HIGHLOW, "R_SH_DIR32": HIGHLOW, "R_MIPS_32": HIGHLOW, "R_MIPS_26": JMPADDR, "R_MIPS_HI16": HIGHADJ,
              "R_MIPS_LO16": LOW}
 
 target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
-machine, architecture = TARGETS[target]
+machine, architecture, page = TARGETS[target]
+arm = machine in (0x01C0, 0x01C2)
 def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
@@ -85,16 +88,16 @@ def total(kind, size):
 last = pe.sections[-1]
 fields = {"SizeOfCode": total(CODE, "SizeOfRawData"), "SizeOfInitializedData": total(INITIALIZED, "SizeOfRawData"),
           "SizeOfUninitializedData": total(UNINITIALIZED, "Misc_VirtualSize"), "SizeOfHeaders": 0x200,
-          "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + 0xFFF) & ~0xFFF,
+          "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + page - 1) & -page,
           "BaseOfCode": pe.sections[0].VirtualAddress, "BaseOfData": pe.sections[1].VirtualAddress,
           "SizeOfStackReserve": 0x10000, "SizeOfStackCommit": 0x1000, "SizeOfHeapReserve": 0x100000,
           "SizeOfHeapCommit": 0x1000, "DllCharacteristics": 0, "NumberOfRvaAndSizes": 16}
 got = {field: getattr(optional, field) for field in fields}
 check(got == fields, f"header fields {got}, not {fields}")
 # The sections follow the headers' page and each other, with no page between them.
-ends = [0x1000] + [(s.VirtualAddress + s.Misc_VirtualSize + 0xFFF) & ~0xFFF for s in pe.sections[:-1]]
+ends = [page] + [(s.VirtualAddress + s.Misc_VirtualSize + page - 1) & -page for s in pe.sections[:-1]]
 check([s.VirtualAddress for s in pe.sections] == ends, f"sections at {[hex(s.VirtualAddress) for s in pe.sections]}")
-check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
+check((optional.SectionAlignment, optional.FileAlignment) == (page, 0x200),
       f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
 
 code = [s for s in pe.sections if s.Characteristics & EXECUTE]
@@ -165,7 +168,7 @@ while at + 8 <= len(table):
 linked, loaded = set(), True
 for line in run(readelf, "-rW", elf).splitlines():
     if line.startswith("Relocation section"):
-        loaded = "'.rel.debug" not in line and "'.rel.pdr" not in line  # neither is in the image
+        loaded = not re.search(r"'\.rela?\.(debug|pdr)", line)  # neither is in the image
     elif loaded and len(line.split()) > 2 and line.split()[2] in RELOCATED:
         linked.add((int(line.split()[0], 16) - optional.ImageBase, RELOCATED[line.split()[2]]))
 unrelocated, stray = sorted(linked - relocated), sorted(relocated - linked)
@@ -179,7 +182,7 @@ if len(code) == 1:
 
 
 def instructions(arch):
-    return [line for line in run(objdump, "-d", "-m", arch, elf).splitlines() if re.match(r" +[0-9a-f]+:\t", line)]
+    return [line for line in run(objdump, "-dz", "-m", arch, elf).splitlines() if re.match(r" +[0-9a-f]+:\t", line)]
 
 
 # MIPS II only: objdump shows an instruction of a later MIPS as a bare .word. And no FPU: no
@@ -188,13 +191,22 @@ for line in instructions(architecture) if machine == 0x0166 else []:
     mnemonic = (line.split("\t") + ["", ""])[2]
     check(mnemonic != ".word" and "c1" not in mnemonic and not re.search(r"\.(s|d|w|l|ps)$", mnemonic),
           f"not MIPS II without an FPU: {line.strip()}")
+# SH-3 only: objdump shows an instruction SH-3 lacks (SH-4's, its FPU's) as a bare .word, but so
+# too the literal pools among the code, which the pc-relative loads read.
+if machine == 0x01A2:
+    pools = set()
+    for load in (re.search(r"\tmov\.([wl])\t([0-9a-f]+) <", line) for line in instructions(architecture)):
+        pools.update(range(int(load.group(2), 16), int(load.group(2), 16) + 2 * (1 + (load.group(1) == "l")), 2)
+                     if load else [])
+    for line in instructions(architecture):
+        check(int(line.split(":")[0], 16) in pools or "\t.word " not in line, f"not SH-3 without an FPU: {line.strip()}")
 # An instruction of a later architecture decodes differently, or not at all, for the target's.
-for mine, latest in zip(*(instructions(a) for a in (architecture, "arm_any")) if machine != 0x0166 else []):
+for mine, latest in zip(*(instructions(a) for a in (architecture, "arm_any")) if arm else []):
     check(mine == latest and "UNDEFINED" not in mine and "UNPREDICTABLE" not in mine,
           f"not {architecture}: {latest.strip()}")
 # ARMV4I code enters and leaves code only with bx or blx, which interwork with Thumb on ARMv4T:
 # nothing loads or moves pc. ARMV4 code has no bx at all: StrongARM lacks it.
-for line in instructions(architecture) if machine != 0x0166 else []:
+for line in instructions(architecture) if arm else []:
     writes_pc = re.search(r"\t(pop|ldm\w*)\t.*\bpc\}|\t\w+\tpc, ", line)
     check(not (writes_pc if machine == 0x01C2 else re.search(r"\tbl?x\w*\t", line)), f"not {target}: {line.strip()}")
 thumb = [line for line in run(readelf, "-sW", elf).splitlines() if re.search(r" \$t(\.\d+)?$", line)]

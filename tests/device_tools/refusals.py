@@ -5,7 +5,7 @@ or name it cannot describe; the installer, a CAB the device would refuse; the CE
 it does not export, a screen it does not model, or a resource directory outside the image.
 
 Usage: refusals.py OBJCOPY READELF IMAGE_WRITER CAB_WRITER INSTALLER GX_DEF ELF IMAGE CAB STAND_IN_COMMAND...
-                   -- MIPS_IMAGE MIPS_STAND_IN_COMMAND...
+                   -- MIPS_IMAGE MIPS_STAND_IN_COMMAND... -- SH3_IMAGE SH3_STAND_IN_COMMAND...
 IMAGE and CAB are the ARMV4 ones.
 """
 import os
@@ -19,7 +19,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shar
 from checks import failures, finish
 
 objcopy, readelf, writer, cab_writer, installer, gx_def, elf, image, cab, *commands = sys.argv[1:]
-stand_in, (mips_image, *mips_stand_in) = commands[:commands.index("--")], commands[commands.index("--") + 1:]
+groups = [[]]
+for word in commands:
+    groups.append([]) if word == "--" else groups[-1].append(word)
+stand_in, (mips_image, *mips_stand_in), (sh3_image, *sh3_stand_in) = groups
 
 
 def run(*command):
@@ -413,5 +416,15 @@ with tempfile.TemporaryDirectory() as folder:
         if result.returncode == 0 or said not in result.stderr or "exit status" in result.stdout:
             failures.append(f"the MIPS stand-in ran {edited.name} with {options}: status {result.returncode}, "
                             f"{result.stderr.strip()!r}, {result.stdout!r}")
+
+    # SH3: import thunks that reserve no home area for their callees (the add #-16 after sts.l pr, and
+    # the add #16 after mov.l @r0, r0; jsr @r0; nop, made nop), whose return addresses the stand-in's
+    # callees then overwrite.
+    home = Path(sh3_image).read_bytes().replace(b"\x22\x4f\xf0\x7f", b"\x22\x4f\x09\x00")
+    (work / "sh3_home_area.exe").write_bytes(home.replace(b"\x02\x60\x0b\x40\x09\x00\x10\x7f",
+                                                          b"\x02\x60\x0b\x40\x09\x00\x09\x00"))
+    result = run(*sh3_stand_in, work / "sh3_home_area.exe")
+    if result.returncode == 0 or "exit status" in result.stdout or home == Path(sh3_image).read_bytes():
+        failures.append(f"the SH3 stand-in ran thunks without a home area: status {result.returncode}, {result.stdout!r}")
 
 finish()
