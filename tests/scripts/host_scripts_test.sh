@@ -200,7 +200,7 @@ for case in "--device ARMV4I --base 0x20000000|$stand_in --base 0x20000000 \S*/A
 done
 
 # An unknown device or option is refused by name, before anything is built.
-for options in "--bogus" "--device SH3" "--device MIPS --bogus"; do
+for options in "--bogus" "--device SH4" "--device MIPS --bogus"; do
     : >"$STUB_LOG"
     read -r -a words <<<"$options"
     said=$("$work/tree/scripts/run" "${words[@]}" 2>&1) && fail "scripts/run $options exited 0"
