@@ -21,6 +21,9 @@ from collections import namedtuple
 from processors import BY_NAME, HIGHADJ, LOW, Shape, family
 
 IMAGE_BASE = 0x10000  # where CE loads an exe, in its process slot
+# Also on SH3, whose CE pages by 1 KiB: Microsoft's KB 814781 says SH3 programs aligned to 1 KiB fail
+# on CE .NET 4.1 and later, and are mended by 4 KiB.
+SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
 HEADERS_SIZE = 0x200  # DOS header, PE headers and five section headers, file-aligned
 RESOURCE_LANGUAGE = 0x0409  # US English, what rc writes when the script names no language
@@ -294,7 +297,7 @@ def resource_directory(resources, rva):
     return (table(in_order(types), root) + type_tables + language_tables + entries + strings).ljust(data_at, b"\0") + blobs
 
 
-def place_sections(sections, imports, layout, unloaded, alignment):
+def place_sections(sections, imports, layout, unloaded):
     """The image's sections as (name, rva, virtual size, contents, characteristics), the import
     directory and IAT as (rva, size), and the first page after the sections."""
     by_name = {s.name: s for s in sections}
@@ -305,7 +308,7 @@ def place_sections(sections, imports, layout, unloaded, alignment):
                 and not s.name.startswith(".debug_")):
             raise Refusal(f"the ELF section {s.name} is not known")
     placed, directories = [], {}
-    free_rva = alignment  # the first page holds the headers
+    free_rva = SECTION_ALIGNMENT  # the first page holds the headers
     for name, held, characteristics in layout:
         parts = [by_name[n] for n in held if n in by_name and by_name[n].size > 0]
         if not parts:
@@ -326,23 +329,22 @@ def place_sections(sections, imports, layout, unloaded, alignment):
             size = max(size, len(tables))
         if not contents:
             characteristics = characteristics & ~INITIALIZED | UNINITIALIZED
-        if rva < free_rva or rva % alignment:
+        if rva < free_rva or rva % SECTION_ALIGNMENT:
             raise Refusal(f"{name} at 0x{rva:X} does not start a free page")
-        free_rva = align(rva + size, alignment)
+        free_rva = align(rva + size, SECTION_ALIGNMENT)
         placed.append((name, rva, size, contents, characteristics))
     return placed, directories, free_rva
 
 
 def write_image(processor, imports, elf_path, image_path, resources):
     entry, sections = read_elf(elf_path, processor)
-    alignment = family(processor).section_alignment
     placed, directories, reloc_rva = place_sections(sections, imports, LAYOUT_WITH_RESOURCES if resources else LAYOUT,
-                                                    family(processor).unloaded_sections, alignment)
+                                                    family(processor).unloaded_sections)
     if resources:
         tree = resource_directory(resources, reloc_rva)
         placed.append((".rsrc", reloc_rva, len(tree), tree, INITIALIZED | READ))
         directories["resource"] = (reloc_rva, len(tree))
-        reloc_rva = align(reloc_rva + len(tree), alignment)
+        reloc_rva = align(reloc_rva + len(tree), SECTION_ALIGNMENT)
     relocations = base_relocations([(address - IMAGE_BASE, kind, parameter)
                                     for address, kind, parameter in address_fields(sections, processor)])
     placed.append((".reloc", reloc_rva, len(relocations), relocations, INITIALIZED | DISCARDABLE | READ))
@@ -369,9 +371,9 @@ def write_image(processor, imports, elf_path, image_path, resources):
         OPTIONAL_HEADER, Magic=0x10B, SizeOfCode=total(CODE), SizeOfInitializedData=total(INITIALIZED),
         SizeOfUninitializedData=sum(size for _, _, size, _, flags in placed if flags & UNINITIALIZED),
         AddressOfEntryPoint=entry - IMAGE_BASE, BaseOfCode=placed[0][1], BaseOfData=data_rva, ImageBase=IMAGE_BASE,
-        SectionAlignment=alignment, FileAlignment=FILE_ALIGNMENT,
+        SectionAlignment=SECTION_ALIGNMENT, FileAlignment=FILE_ALIGNMENT,
         MajorOperatingSystemVersion=3, MajorSubsystemVersion=3,  # CE 3.0 and later
-        SizeOfImage=align(reloc_rva + len(relocations), alignment), SizeOfHeaders=HEADERS_SIZE,
+        SizeOfImage=align(reloc_rva + len(relocations), SECTION_ALIGNMENT), SizeOfHeaders=HEADERS_SIZE,
         Subsystem=9,  # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
         SizeOfStackReserve=0x10000, SizeOfStackCommit=0x1000, SizeOfHeapReserve=0x100000, SizeOfHeapCommit=0x1000,
         NumberOfRvaAndSizes=len(directory))

@@ -31,7 +31,6 @@ class Family:
     relocations: dict
     position_independent: frozenset  # ELF kinds that are right at any base
     runner: tuple  # runs the family's Linux programs here
-    section_alignment: int  # its CE's page: where each section of an image starts
     # Its Linux programs cannot use Debian's C library here, so the CE stand-in brings the little of
     # a runtime it uses, stand_ins/runtime_FAMILY.cpp.
     freestanding: bool = False
@@ -81,18 +80,18 @@ FAMILIES = {
     # R_ARM_CALL and R_ARM_JUMP24 are relative to the code itself; R_ARM_V4BX marks a bx for linkers
     # of ARMv4 code.
     "arm": Family("arm-linux-gnueabi", 40, frozenset({".ARM.attributes"}), {R_ARM_ABS32: HIGHLOW}, frozenset({R_ARM_CALL, R_ARM_JUMP24, R_ARM_V4BX}),
-                  ("qemu-arm", "-L", "/usr/arm-linux-gnueabi"), 0x1000),
+                  ("qemu-arm", "-L", "/usr/arm-linux-gnueabi")),
     # A lui's HI16 becomes a HIGHADJ, which carries the low half of its address from the LO16 that
     # completes it; j and jal keep the top 4 bits of their own address, so an image must lie within
     # one 256 MiB region wherever it is placed. .pdr describes each function's frame for a debugger;
     # .mdebug.abi32 and .gnu.attributes, the ABI.
     "mips": Family("mipsel-linux-gnu", 8, frozenset({".pdr", ".mdebug.abi32", ".gnu.attributes"}),
                    {R_MIPS_32: HIGHLOW, R_MIPS_26: MIPS_JMPADDR, R_MIPS_HI16: HIGHADJ, R_MIPS_LO16: LOW},
-                   frozenset(), ("qemu-mipsel", "-L", "/usr/mipsel-linux-gnu"), 0x1000),
+                   frozenset(), ("qemu-mipsel", "-L", "/usr/mipsel-linux-gnu")),
     # A literal pool's word holds each address. GNU ld writes RELA relocations whose addend is 0 and
-    # the address itself into the word, as its SH relocations always kept their addend in place. CE
-    # on SH-3 has 1 KiB pages. Debian's C library for SH does not start under qemu-sh4.
-    "sh": Family("sh4-linux-gnu", 42, frozenset(), {R_SH_DIR32: HIGHLOW}, frozenset(), ("qemu-sh4",), 0x400, True),
+    # the address itself into the word, as its SH relocations always kept their addend in place.
+    # Debian's C library for SH does not start under qemu-sh4.
+    "sh": Family("sh4-linux-gnu", 42, frozenset(), {R_SH_DIR32: HIGHLOW}, frozenset(), ("qemu-sh4",), True),
 }
 
 def sh3_thunk(symbol, shape):
@@ -179,8 +178,7 @@ def family(processor):
 def cmake():
     """The rows as CMake lists: device_processors, and per processor NAME_family, NAME_compile,
     NAME_hi_res_image; per family FAMILY_toolchain, FAMILY_runner, FAMILY_machines,
-    FAMILY_relocations (the PE base relocation kinds its images hold), FAMILY_section_alignment and
-    FAMILY_freestanding."""
+    FAMILY_relocations (the PE base relocation kinds its images hold) and FAMILY_freestanding."""
     def quoted(words):
         return " ".join('"%s"' % word.replace("\\", "\\\\").replace('"', '\\"') for word in words)
 
@@ -194,7 +192,6 @@ def cmake():
         kinds = ",".join(map(str, sorted(set(f.relocations.values()))))
         lines += [f"set({name}_toolchain {f.toolchain})", f"set({name}_runner {quoted(f.runner)})",
                   f"set({name}_machines {machines})", f"set({name}_relocations {kinds})",
-                  f"set({name}_section_alignment 0x{f.section_alignment:X})",
                   f"set({name}_freestanding {int(f.freestanding)})"]
     return "\n".join(lines) + "\n"
 

@@ -150,7 +150,6 @@ constexpr std::uint16_t kRelocationHighLow = 3;     // a 32-bit address
 constexpr std::uint16_t kRelocationHighAdjust = 4;  // a lui's high half, the low half in the next slot
 constexpr std::uint16_t kRelocationJumpAddress = 5; // a MIPS j or jal's 26-bit word address
 constexpr std::uint32_t kJumpRegion = 0x10000000U;  // what a MIPS j or jal reaches: its own 256 MiB
-constexpr std::uint32_t kHostPage = 0x1000; // Linux's page on every processor the stand-in is built for
 constexpr std::uint32_t kSectionExecute = 0x20000000U;
 constexpr std::uint32_t kSectionRead = 0x40000000U;
 constexpr std::uint32_t kSectionWrite = 0x80000000U;
@@ -324,43 +323,23 @@ class Image
         }
     }
 
-    // Read, write and execute as each section says; the headers read-only. A host page takes what
-    // every section on it needs, where an image's sections are smaller than the host's pages (CE on
-    // SH-3 pages by 1 KiB).
+    // Read, write and execute as each section says; the headers read-only.
     void Protect() const
     {
-        std::vector<int> pages(
-            static_cast<std::size_t>((std::uint64_t{optional_.sizeOfImage} + kHostPage - 1) / kHostPage));
-        // Checked inside the image, whose size fits a size_t, so the pages' numbers do too.
-        const auto need = [&](std::uint32_t start, std::uint32_t size, int protection, const char *what) {
-            image_.Check(start, size, what);
-            for (std::size_t page = start / kHostPage;
-                 size != 0 && page <= (std::size_t{start} + size - 1) / kHostPage; ++page)
-            {
-                pages[page] |= protection;
-            }
-        };
-        need(0, optional_.sizeOfHeaders, PROT_READ, "the headers");
+        mprotect(image_.Span(0, optional_.sizeOfHeaders, "the headers"), optional_.sizeOfHeaders, PROT_READ);
         for (const SectionHeader &section : Sections())
         {
-            need(section.virtualAddress, section.virtualSize,
-                 ((section.characteristics & kSectionRead) != 0 ? PROT_READ : 0) |
-                     ((section.characteristics & kSectionWrite) != 0 ? PROT_WRITE : 0) |
-                     ((section.characteristics & kSectionExecute) != 0 ? PROT_EXEC : 0),
-                 "a section header");
-        }
-        for (std::size_t page = 0; page < pages.size(); ++page)
-        {
-            unsigned char *start = image_.Span(std::uint64_t{page} * kHostPage, 0, "");
-            if (mprotect(start, kHostPage, pages[page]) != 0)
+            const int protection = ((section.characteristics & kSectionRead) != 0 ? PROT_READ : 0) |
+                                   ((section.characteristics & kSectionWrite) != 0 ? PROT_WRITE : 0) |
+                                   ((section.characteristics & kSectionExecute) != 0 ? PROT_EXEC : 0);
+            unsigned char *start =
+                image_.Span(section.virtualAddress, section.virtualSize, "a section header");
+            if (mprotect(start, section.virtualSize, protection) != 0)
             {
-                Fail("cannot protect the page at " + Hex(std::uint64_t{page} * kHostPage));
+                Fail("cannot protect a section at " + Hex(section.virtualAddress));
             }
-            if ((pages[page] & PROT_EXEC) != 0)
-            {
-                __builtin___clear_cache(reinterpret_cast<char *>(start),
-                                        reinterpret_cast<char *>(start + kHostPage));
-            }
+            __builtin___clear_cache(reinterpret_cast<char *>(start),
+                                    reinterpret_cast<char *>(start + section.virtualSize));
         }
     }
 

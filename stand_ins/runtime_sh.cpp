@@ -139,24 +139,52 @@ Conversion ReadConversion(const char *&format)
     return conversion;
 }
 
-// Formats into out as printf does for what the stand-in formats: %d %u %x %X %s %c %%, with a 0 flag,
-// a width and the l and ll lengths. Returns the length of the whole text; writes at most capacity - 1
-// characters and a terminator.
-int Format(char *out, std::size_t capacity, const char *format, va_list arguments)
+// Text written into a buffer of capacity bytes, counted in full but cut to fit with its terminator.
+struct Output
 {
-    std::size_t length = 0;
-    const auto put = [&](char ch) {
+    char *out;
+    std::size_t capacity;
+    std::size_t length;
+
+    void Put(char ch)
+    {
         if (length + 1 < capacity)
         {
             out[length] = ch;
         }
         ++length;
-    };
+    }
+
+    // text's count characters, padded to the conversion's width; zeros go after a sign.
+    void PutPadded(const char *text, std::size_t count, const Conversion &conversion)
+    {
+        std::size_t next = 0;
+        if (conversion.pad == '0' && count > 0 && text[0] == '-')
+        {
+            Put(text[next++]);
+        }
+        for (unsigned width = conversion.width; width > count; --width)
+        {
+            Put(conversion.pad);
+        }
+        for (; next < count; ++next)
+        {
+            Put(text[next]);
+        }
+    }
+};
+
+// Formats into out as printf does for what the stand-in formats: %d %u %x %X %s %c %%, with a 0 flag,
+// a width and the l and ll lengths. Returns the length of the whole text; writes at most capacity - 1
+// characters and a terminator.
+int Format(char *out, std::size_t capacity, const char *format, va_list arguments)
+{
+    Output output = {out, capacity, 0};
     for (; *format != '\0'; ++format)
     {
-        if (*format != '%')
+        if (*format != '%' || format[1] == '\0')
         {
-            put(*format);
+            output.Put(*format);
             continue;
         }
         const Conversion conversion = ReadConversion(++format);
@@ -181,20 +209,13 @@ int Format(char *out, std::size_t capacity, const char *format, va_list argument
         {
             digits[0] = letter == 'c' ? static_cast<char>(va_arg(arguments, int)) : letter;
         }
-        for (unsigned width = conversion.width; width > count; --width)
-        {
-            put(conversion.pad);
-        }
-        for (std::size_t i = 0; i < count; ++i)
-        {
-            put(text[i]);
-        }
+        output.PutPadded(text, count, conversion);
     }
     if (capacity > 0)
     {
-        out[length < capacity ? length : capacity - 1] = '\0';
+        out[output.length < capacity ? output.length : capacity - 1] = '\0';
     }
-    return static_cast<int>(length);
+    return static_cast<int>(output.length);
 }
 
 // A digit's value in any base up to 36; 36 for anything else.
@@ -337,8 +358,13 @@ char *getenv(const char *name) noexcept
     return nullptr;
 }
 
+// Without a sign; a number too large gives the largest, as the C library's does.
 unsigned long strtoul(const char *text, char **end, int base) noexcept
 {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+    {
+        ++text;
+    }
     if (base == 0)
     {
         base = text[0] != '0' ? 10 : (text[1] == 'x' || text[1] == 'X') ? 16 : 8;
@@ -348,9 +374,13 @@ unsigned long strtoul(const char *text, char **end, int base) noexcept
         text += 2;
     }
     unsigned long value = 0;
+    constexpr unsigned long kLargest = ~0UL;
     for (int digit = 0; (digit = DigitOf(*text)) < base; ++text)
     {
-        value = value * static_cast<unsigned long>(base) + static_cast<unsigned long>(digit);
+        const auto wide = static_cast<unsigned long>(base);
+        value = value > (kLargest - static_cast<unsigned long>(digit)) / wide
+                    ? kLargest
+                    : value * wide + static_cast<unsigned long>(digit);
     }
     if (end != nullptr)
     {

@@ -19,10 +19,8 @@ import pefile
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the checks' shared harness
 from checks import check, finish, icon_group
 
-# The machine type, the architecture as objdump names it (MIPS II as its first processor's), and the
-# section alignment: the page of the target's CE.
-TARGETS = {"ARMV4": (0x01C0, "armv4", 0x1000), "ARMV4I": (0x01C2, "armv4t", 0x1000),
-           "MIPS": (0x0166, "mips:6000", 0x1000), "SH3": (0x01A2, "sh3", 0x400)}
+# The machine type, and the architecture as objdump names it (MIPS II as its first processor's).
+TARGETS = {"ARMV4": (0x01C0, "armv4"), "ARMV4I": (0x01C2, "armv4t"), "MIPS": (0x0166, "mips:6000"), "SH3": (0x01A2, "sh3")}
 EXECUTE, WRITE = 0x20000000, 0x80000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 # Each section's characteristics: code; read-only data; the data, starting with the imports, which
@@ -37,7 +35,7 @@ RELOCATED = {"R_ARM_ABS32": HIGHLOW, "R_SH_DIR32": HIGHLOW, "R_MIPS_32": HIGHLOW
              "R_MIPS_LO16": LOW}
 
 target, objdump, objcopy, readelf, gx_def, image, elf, view = sys.argv[1:]
-machine, architecture, page = TARGETS[target]
+machine, architecture = TARGETS[target]
 arm = machine in (0x01C0, 0x01C2)
 def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
@@ -88,16 +86,16 @@ def total(kind, size):
 last = pe.sections[-1]
 fields = {"SizeOfCode": total(CODE, "SizeOfRawData"), "SizeOfInitializedData": total(INITIALIZED, "SizeOfRawData"),
           "SizeOfUninitializedData": total(UNINITIALIZED, "Misc_VirtualSize"), "SizeOfHeaders": 0x200,
-          "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + page - 1) & -page,
+          "SizeOfImage": (last.VirtualAddress + last.Misc_VirtualSize + 0xFFF) & ~0xFFF,
           "BaseOfCode": pe.sections[0].VirtualAddress, "BaseOfData": pe.sections[1].VirtualAddress,
           "SizeOfStackReserve": 0x10000, "SizeOfStackCommit": 0x1000, "SizeOfHeapReserve": 0x100000,
           "SizeOfHeapCommit": 0x1000, "DllCharacteristics": 0, "NumberOfRvaAndSizes": 16}
 got = {field: getattr(optional, field) for field in fields}
 check(got == fields, f"header fields {got}, not {fields}")
 # The sections follow the headers' page and each other, with no page between them.
-ends = [page] + [(s.VirtualAddress + s.Misc_VirtualSize + page - 1) & -page for s in pe.sections[:-1]]
+ends = [0x1000] + [(s.VirtualAddress + s.Misc_VirtualSize + 0xFFF) & ~0xFFF for s in pe.sections[:-1]]
 check([s.VirtualAddress for s in pe.sections] == ends, f"sections at {[hex(s.VirtualAddress) for s in pe.sections]}")
-check((optional.SectionAlignment, optional.FileAlignment) == (page, 0x200),
+check((optional.SectionAlignment, optional.FileAlignment) == (0x1000, 0x200),
       f"section alignment 0x{optional.SectionAlignment:X}, file alignment 0x{optional.FileAlignment:X}")
 
 code = [s for s in pe.sections if s.Characteristics & EXECUTE]
