@@ -183,28 +183,26 @@ def instructions(arch):
     return [line for line in run(objdump, "-dz", "-m", arch, elf).splitlines() if re.match(r" +[0-9a-f]+:\t", line)]
 
 
+disassembly = instructions(architecture)
 # MIPS II only: objdump shows an instruction of a later MIPS as a bare .word. And no FPU: no
 # coprocessor 1 instruction, no floating-point format.
-for line in instructions(architecture) if machine == 0x0166 else []:
+for line in disassembly if machine == 0x0166 else []:
     mnemonic = (line.split("\t") + ["", ""])[2]
     check(mnemonic != ".word" and "c1" not in mnemonic and not re.search(r"\.(s|d|w|l|ps)$", mnemonic),
           f"not MIPS II without an FPU: {line.strip()}")
 # SH-3 only: objdump shows an instruction SH-3 lacks (SH-4's, its FPU's) as a bare .word, but so
 # too the literal pools among the code, which the pc-relative loads read.
-if machine == 0x01A2:
-    pools = set()
-    for load in (re.search(r"\tmov\.([wl])\t([0-9a-f]+) <", line) for line in instructions(architecture)):
-        pools.update(range(int(load.group(2), 16), int(load.group(2), 16) + 2 * (1 + (load.group(1) == "l")), 2)
-                     if load else [])
-    for line in instructions(architecture):
-        check(int(line.split(":")[0], 16) in pools or "\t.word " not in line, f"not SH-3 without an FPU: {line.strip()}")
+loads = [re.search(r"\tmov\.([wl])\t([0-9a-f]+) <", line) for line in disassembly] if machine == 0x01A2 else []
+pools = {half for load in loads if load for half in range(int(load[2], 16), int(load[2], 16) + (4 if load[1] == "l" else 2), 2)}
+for line in disassembly if machine == 0x01A2 else []:
+    check(int(line.split(":")[0], 16) in pools or "\t.word " not in line, f"not SH-3 without an FPU: {line.strip()}")
 # An instruction of a later architecture decodes differently, or not at all, for the target's.
-for mine, latest in zip(*(instructions(a) for a in (architecture, "arm_any")) if arm else []):
+for mine, latest in zip(disassembly, instructions("arm_any")) if arm else []:
     check(mine == latest and "UNDEFINED" not in mine and "UNPREDICTABLE" not in mine,
           f"not {architecture}: {latest.strip()}")
 # ARMV4I code enters and leaves code only with bx or blx, which interwork with Thumb on ARMv4T:
 # nothing loads or moves pc. ARMV4 code has no bx at all: StrongARM lacks it.
-for line in instructions(architecture) if arm else []:
+for line in disassembly if arm else []:
     writes_pc = re.search(r"\t(pop|ldm\w*)\t.*\bpc\}|\t\w+\tpc, ", line)
     check(not (writes_pc if machine == 0x01C2 else re.search(r"\tbl?x\w*\t", line)), f"not {target}: {line.strip()}")
 thumb = [line for line in run(readelf, "-sW", elf).splitlines() if re.search(r" \$t(\.\d+)?$", line)]
